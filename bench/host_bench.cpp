@@ -1,0 +1,100 @@
+// Host stand-ins against their peers: host_hash_n_bytes against zlib's crc32, host_strtod
+// against glibc strtod.
+#include <vesk/host/host_util.h>
+
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<unsigned char> random_bytes(std::size_t size) {
+  std::vector<unsigned char> bytes(size);
+  std::mt19937_64 generator(42);
+  for (auto& byte : bytes)
+    byte = static_cast<unsigned char>(generator());
+  return bytes;
+}
+
+void BM_HostHash(benchmark::State& state) {
+  const auto bytes = random_bytes(static_cast<std::size_t>(state.range(0)));
+  const auto size = static_cast<unsigned int>(bytes.size());
+  unsigned int crc = 0;
+  for (auto _ : state) {
+    crc = host_hash_n_bytes(crc, size, bytes.data());
+    benchmark::DoNotOptimize(crc);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
+void BM_ZlibCrc32(benchmark::State& state) {
+  const auto bytes = random_bytes(static_cast<std::size_t>(state.range(0)));
+  const auto size = static_cast<uInt>(bytes.size());
+  uLong crc = 0;
+  for (auto _ : state) {
+    crc = crc32(crc, bytes.data(), size);
+    benchmark::DoNotOptimize(crc);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
+void crc_lengths(benchmark::internal::Benchmark* b) {
+  for (long length : {1L, 2L, 4L, 8L, 12L, 15L, 16L, 24L, 32L, 64L, 128L, 256L, 1024L,
+                      4096L, 65536L, 1L << 20, 16L << 20})
+    b->Arg(length);
+}
+
+BENCHMARK(BM_HostHash)->Apply(crc_lengths);
+BENCHMARK(BM_ZlibCrc32)->Apply(crc_lengths);
+
+// Doubles of every magnitude printed with %.17g, the form that round-trips.
+const std::vector<std::string>& printed_doubles() {
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> out;
+    std::mt19937_64 generator(7);
+    std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+    std::uniform_int_distribution<int> exponent(-300, 300);
+    char buffer[64];
+    for (int i = 0; i < 4096; ++i) {
+      const double value = std::ldexp(mantissa(generator), exponent(generator));
+      std::snprintf(buffer, sizeof buffer, "%.17g", i % 2 == 0 ? value : -value);
+      out.emplace_back(buffer);
+    }
+    return out;
+  }();
+  return texts;
+}
+
+void BM_HostStrtod(benchmark::State& state) {
+  const auto& texts = printed_doubles();
+  void* context = host_fpc_context();
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(host_strtod(context, texts[i].c_str(), nullptr, 0));
+    i = (i + 1) % texts.size();
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+void BM_GlibcStrtod(benchmark::State& state) {
+  const auto& texts = printed_doubles();
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(std::strtod(texts[i].c_str(), nullptr));
+    i = (i + 1) % texts.size();
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
+BENCHMARK(BM_HostStrtod);
+BENCHMARK(BM_GlibcStrtod);
+
+}  // namespace
+
+BENCHMARK_MAIN();

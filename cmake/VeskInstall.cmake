@@ -1,0 +1,25 @@
+# Installation: headers, the three shared libraries, the CMake package and a pkg-config file.
+include(CMakePackageConfigHelpers)
+
+set(VESK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vesk)
+
+install(TARGETS foundation_util host_util host_math
+  EXPORT vesk-targets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY include/vesk DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+install(EXPORT vesk-targets NAMESPACE vesk:: DESTINATION ${VESK_CMAKE_DIR})
+configure_package_config_file(cmake/vesk-config.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/vesk-config.cmake
+  INSTALL_DESTINATION ${VESK_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/vesk-config-version.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vesk-config.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/vesk-config-version.cmake
+        DESTINATION ${VESK_CMAKE_DIR})
+
+configure_file(cmake/vesk.pc.in ${CMAKE_CURRENT_BINARY_DIR}/vesk.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vesk.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
