@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include <string.h>  // memrchr, a GNU extension of the C library
+
 namespace vesk::detail {
 
 /// A path read in its generic form without copying it: only the text before the first NUL
@@ -16,7 +18,8 @@ class GenericPathView {
 public:
   static constexpr std::size_t npos = std::string::npos;
 
-  explicit GenericPathView(const std::string& path) noexcept : mData(path.data()), mSize(path.size()) {
+  explicit GenericPathView(const std::string& path) noexcept
+      : mData(path.data()), mSize(path.size()) {
     if (const void* nul = std::memchr(mData, '\0', mSize))
       mSize = static_cast<std::size_t>(static_cast<const char*>(nul) - mData);
     if (mSize >= 3 && mData[0] == '/' && mData[1] == '/' && mData[2] == ':') {
