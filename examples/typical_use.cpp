@@ -21,9 +21,19 @@ void text_and_numbers() {
               whole ? "whole" : "cut", vesk_sqrt(scale), vesk_pow(scale, 2.0));
 }
 
+// Path names: split a source name given with Windows separators, as a tool reading a project
+// file written on another platform receives it.
+void path_names() {
+  const std::string source = "d:\\work\\model\\plant.tar.gz";
+  std::cout << "leaf: " << vesk::leaf(source) << ", basename: " << vesk::basename(source)
+            << ", extension: " << vesk::extension(source) << ", dirname: " << vesk::dirname(source)
+            << '\n';
+}
+
 }  // namespace
 
 int main() {
   text_and_numbers();
+  path_names();
   return 0;
 }
