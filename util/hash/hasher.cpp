@@ -187,13 +187,13 @@ void Hasher::addValue(const long long& v) {
   const auto pattern = static_cast<std::uint64_t>(v);
   const auto low = static_cast<std::uint32_t>(pattern);
   const auto high = static_cast<std::uint32_t>(pattern >> 32);
-  unsigned char bytes[8];
-  detail::store_be32(bytes, low);
   // A value that fits 32 bits signed has the sign extension of its low word as high word.
   const std::uint32_t sign_extension = (low >> 31) != 0 ? 0xffffffffu : 0u;
   if (high == sign_extension) {
-    append(bytes, 4);
+    addValue(low);
   } else {
+    unsigned char bytes[8];
+    detail::store_be32(bytes, low);
     detail::store_be32(bytes + 4, high);
     append(bytes, 8);
   }
@@ -202,11 +202,11 @@ void Hasher::addValue(const long long& v) {
 void Hasher::addValue(const unsigned long long& v) {
   const auto low = static_cast<std::uint32_t>(v);
   const auto high = static_cast<std::uint32_t>(v >> 32);
-  unsigned char bytes[8];
-  detail::store_be32(bytes, low);
   if (high == 0) {
-    append(bytes, 4);
+    addValue(low);
   } else {
+    unsigned char bytes[8];
+    detail::store_be32(bytes, low);
     detail::store_be32(bytes + 4, high);
     append(bytes, 8);
   }
