@@ -30,10 +30,26 @@ void path_names() {
             << '\n';
 }
 
+// Hashing: checksum a 2x3 array of REAL values, shape included, and print the MD5 digest.
+void checksum_array() {
+  const vesk::Dimension shape(2, 3);
+  const double elements[6] = {1.0, 2.0, 3.0, 4.0, 5.0, 6.0};
+  vesk::MD5Hasher hasher;
+  hasher.addValue(shape);
+  hasher.addData(vesk::DataTypeId::REAL, shape.getNumElements(), elements);
+  std::vector<unsigned int> digest;
+  hasher.hashValue(digest);
+  char text[4 * 9];
+  vesk_snprintf(text, sizeof text, "%08x %08x %08x %08x", digest[0], digest[1], digest[2],
+                digest[3]);
+  std::cout << "md5 of " << shape << " REAL array: " << text << '\n';
+}
+
 }  // namespace
 
 int main() {
   text_and_numbers();
   path_names();
+  checksum_array();
   return 0;
 }
