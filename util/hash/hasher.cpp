@@ -1,6 +1,7 @@
 // Hasher: the typed-value byte stream and its 1024-byte block buffer.
 #include "vesk/hash.hpp"
 
+#include "util/base/target_clones.hpp"
 #include "util/hash/byte_order.hpp"
 #include "vesk/host/host_util.h"
 
@@ -31,7 +32,7 @@ static_assert(sizeof(double) == 8 && sizeof(float) == 4, "IEEE single and double
 
 // The shuffles are written byte by byte with constant offsets so that the compiler turns each
 // loop into a vector byte permutation; the AVX2 clone does 32 bytes per instruction.
-__attribute__((target_clones("avx2", "default")))
+VESK_TARGET_CLONES
 void encode_words(unsigned char* __restrict out, const unsigned char* __restrict in,
                   std::size_t count) {
   for (std::size_t i = 0; i < count; ++i)
@@ -39,7 +40,7 @@ void encode_words(unsigned char* __restrict out, const unsigned char* __restrict
       out[4 * i + k] = in[4 * i + kWordOffsets[k]];
 }
 
-__attribute__((target_clones("avx2", "default")))
+VESK_TARGET_CLONES
 void encode_reals(unsigned char* __restrict out, const unsigned char* __restrict in,
                   std::size_t count) {
   for (std::size_t i = 0; i < count; ++i)
