@@ -45,9 +45,10 @@ public:
   /// Feeds `v` as 2 bytes, most significant byte first.
   void addValue(const unsigned short& v);
   /// Feeds the 32-bit two's-complement pattern of `v`, most significant byte first.
-  void addValue(const int& v);
-  /// Feeds `v` as 4 bytes, most significant byte first.
-  void addValue(const unsigned int& v);
+  /// Inline: a loop of values costs no call per value.
+  void addValue(const int& v) { addWord(static_cast<unsigned int>(v)); }
+  /// Feeds `v` as 4 bytes, most significant byte first. Inline, as addValue(int).
+  void addValue(const unsigned int& v) { addWord(v); }
   /// Feeds 4 bytes as addValue(int) when `v` fits 32 bits signed; otherwise 8 bytes: the low
   /// 32 bits of the pattern, then the high 32 bits, each most significant byte first.
   void addValue(const long long& v);
@@ -86,6 +87,21 @@ private:
   // Consumes one block of the stream: a full 1024-byte block, or the partial block of a flush.
   virtual void hashBytes(const unsigned char* begin, const unsigned char* end) = 0;
 
+  // Feeds a 32-bit word most significant byte first. The buffer is never left full, so the
+  // inline path needs more than 4 bytes of room; the rest goes through addWordSlow.
+  void addWord(unsigned int word) {
+    if (mEnd - mCurrent > 4) {
+      mCurrent[0] = static_cast<unsigned char>(word >> 24);
+      mCurrent[1] = static_cast<unsigned char>(word >> 16);
+      mCurrent[2] = static_cast<unsigned char>(word >> 8);
+      mCurrent[3] = static_cast<unsigned char>(word);
+      mCurrent += 4;
+    } else {
+      addWordSlow(word);
+    }
+  }
+  // Feeds a word that reaches the end of the buffer.
+  void addWordSlow(unsigned int word);
   // Feeds a value's encoding of at most 8 bytes.
   void append(const unsigned char* bytes, std::size_t count);
   // Feeds `count` elements of `size` bytes, encoding them straight into the buffer.

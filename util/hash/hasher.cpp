@@ -172,16 +172,10 @@ void Hasher::addValue(const unsigned short& v) {
   append(bytes, 2);
 }
 
-void Hasher::addValue(const int& v) {
+void Hasher::addWordSlow(unsigned int word) {
   unsigned char bytes[4];
-  detail::store_be32(bytes, static_cast<std::uint32_t>(v));
-  append(bytes, 4);
-}
-
-void Hasher::addValue(const unsigned int& v) {
-  unsigned char bytes[4];
-  detail::store_be32(bytes, v);
-  append(bytes, 4);
+  detail::store_be32(bytes, word);
+  addBytes(bytes, bytes + 4);
 }
 
 void Hasher::addValue(const long long& v) {
