@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -100,14 +101,19 @@ void all_pairs(benchmark::internal::Benchmark* b) {
       b->Args({from, to});
 }
 
+// The machine is shared, so the fastest repetition is reported beside the median.
+double fastest(const std::vector<double>& times) {
+  return *std::min_element(times.begin(), times.end());
+}
+
 }  // namespace
 
-BENCHMARK(BM_Memcpy)->Arg(1)->Arg(4)->Arg(8)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ConvertData)->Apply(all_pairs)->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(BM_SubsRefAssign, std::uint8_t)->Arg(vesk::DataTypeId::LOGICAL)->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(BM_HandGather, std::uint8_t)->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(BM_SubsRefAssign, std::int32_t)->Arg(vesk::DataTypeId::INTEGER)->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(BM_HandGather, std::int32_t)->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(BM_SubsRefAssign, double)->Arg(vesk::DataTypeId::REAL)->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(BM_HandGather, double)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Memcpy)->Arg(1)->Arg(4)->Arg(8)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
+BENCHMARK(BM_ConvertData)->Apply(all_pairs)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
+BENCHMARK_TEMPLATE(BM_SubsRefAssign, std::uint8_t)->Arg(vesk::DataTypeId::LOGICAL)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
+BENCHMARK_TEMPLATE(BM_HandGather, std::uint8_t)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
+BENCHMARK_TEMPLATE(BM_SubsRefAssign, std::int32_t)->Arg(vesk::DataTypeId::INTEGER)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
+BENCHMARK_TEMPLATE(BM_HandGather, std::int32_t)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
+BENCHMARK_TEMPLATE(BM_SubsRefAssign, double)->Arg(vesk::DataTypeId::REAL)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
+BENCHMARK_TEMPLATE(BM_HandGather, double)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
 BENCHMARK_MAIN();

@@ -33,7 +33,8 @@ VESK_API const char* get_type_name(DataTypeId::Type type);
 
 /// The lower-case name of `type` (REAL -> "real"), made with vesk_strdup on the first request
 /// and returned as the same pointer on every later call; never released. Null for any value
-/// outside 0 to 4. The first call for a type must not race another call of this function.
+/// outside 0 to 4, or while the host has no memory for the copy. The first call for a type
+/// must not race another call of this function.
 VESK_API const char* get_type_name_lower(DataTypeId::Type type);
 
 /// Size in bytes of one element of `type`: 1, 8, 4, 4, 1 for the five types; 0 for 5 and for

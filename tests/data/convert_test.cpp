@@ -206,6 +206,26 @@ TEST(ConvertData, RealIntoRealKeepsBitsButQuietsSignallingNans) {
   }
 }
 
+TEST(ConvertData, LargeRealCopiesQuietEveryNanAtAnyAlignment) {
+  // Large enough for the streaming copy of big arrays; odd offsets test its first element.
+  constexpr std::size_t kCount = (std::size_t{9} << 20) / 8 + 3;
+  std::vector<std::uint64_t> src(kCount + 1);
+  for (std::size_t i = 0; i < src.size(); ++i)
+    src[i] = (i % 5 == 0) ? 0x7FF0000000000000u + i : i * 0x9E3779B97F4A7C15u;
+  std::vector<std::uint64_t> want(src.size());
+  for (std::size_t i = 0; i < src.size(); ++i)
+    convert_data(1, DataTypeId::REAL, &src[i], DataTypeId::REAL, &want[i]);
+  for (std::size_t offset : {0, 8, 1}) {
+    SCOPED_TRACE(offset);
+    std::vector<unsigned char> out(kCount * 8 + 16);
+    convert_data(kCount, DataTypeId::REAL, &src[1], DataTypeId::REAL, &out[offset]);
+    EXPECT_EQ(0, std::memcmp(&out[offset], &want[1], kCount * 8));
+  }
+  std::vector<std::uint64_t> in_place(src);
+  convert_data(kCount, DataTypeId::REAL, &in_place[1], DataTypeId::REAL, &in_place[1]);
+  EXPECT_EQ(0, std::memcmp(&in_place[1], &want[1], kCount * 8));
+}
+
 TEST(ConvertData, ByteTypesAndWordTypesCopyIntoEachOther) {
   const std::uint8_t bytes[] = {0x00, 0x7F, 0x80, 0xFF};
   std::uint8_t out[4] = {};
