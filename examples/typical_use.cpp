@@ -1,6 +1,7 @@
 // The library's typical use, one section per subsystem: what a tool of the family does with it.
 #include <vesk/foundation_util.hpp>
 
+#include <cstdint>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -19,6 +20,37 @@ void text_and_numbers() {
   const bool whole = vesk::fill(vesk::lower(fields[0]), label, sizeof label);
   vesk_printf("%s = %g (label %s), sqrt = %g, pow(scale, 2) = %g\n", label, scale,
               whole ? "whole" : "cut", vesk_sqrt(scale), vesk_pow(scale, 2.0));
+}
+
+// Typed data: read measurements as REAL, convert them to INTEGER in a typed buffer, then
+// gather the corners of the 2-by-3 array through a shared subscript reference.
+void typed_data() {
+  const vesk::DataTypeId::Type from = vesk::type_from_string("Real");
+  const vesk::DataTypeId::Type to = vesk::type_from_string("INTEGER");
+  const vesk::Dimension shape(2, 3);
+  const double measured[] = {1.9, -2.5, 300.7, 4e10, -0.0, 6.0};
+
+  auto* values = static_cast<std::int32_t*>(vesk::allocate_buffer(to, shape.getNumElements()));
+  if (values == nullptr)
+    return;
+  vesk::convert_data(shape.getNumElements(), from, measured, to, values);
+
+  const vesk::SubsRef corners(vesk::Dimension(2, 2),
+                              {shape.computeIndex(0, 0), shape.computeIndex(1, 0),
+                               shape.computeIndex(0, 2), shape.computeIndex(1, 2)});
+  const vesk::SubsRef shared = corners;  // copies share one selection
+  std::int32_t picked[4] = {};
+  shared.assign(to, picked, values);
+
+  std::cout << shape << " " << vesk::get_type_name_lower(from) << " -> "
+            << vesk::get_type_name(to) << ":";
+  for (unsigned int i = 0; i < shape.getNumElements(); ++i)
+    std::cout << ' ' << values[i];
+  std::cout << "; corners " << shared.dimension().str() << ":";
+  for (std::int32_t v : picked)
+    std::cout << ' ' << v;
+  std::cout << '\n';
+  vesk_free(values);
 }
 
 // Path names: split a source name given with Windows separators, as a tool reading a project
@@ -49,6 +81,7 @@ void checksum_array() {
 
 int main() {
   text_and_numbers();
+  typed_data();
   path_names();
   checksum_array();
   return 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace vesk {
 
@@ -26,15 +27,51 @@ enum Type : std::int32_t {
 
 }  // namespace DataTypeId
 
+/// The upper-case name of `type` ("LOGICAL", "REAL", "INTEGER", "UINTEGER", "STRING"), a
+/// static text. Null for 5 (one past the last type) and for any other value outside 0 to 4.
+VESK_API const char* get_type_name(DataTypeId::Type type);
+
+/// The lower-case name of `type` (REAL -> "real"), made with vesk_strdup on the first request
+/// and returned as the same pointer on every later call; never released. Null for any value
+/// outside 0 to 4, or while the host has no memory for the copy. The first call for a type
+/// must not race another call of this function.
+VESK_API const char* get_type_name_lower(DataTypeId::Type type);
+
+/// Size in bytes of one element of `type`: 1, 8, 4, 4, 1 for the five types; 0 for 5 and for
+/// any other value outside 0 to 4.
+VESK_API unsigned int get_type_size(DataTypeId::Type type);
+
+/// A zero-filled block for `count` elements of `type` from Allocate::allocate(size, count), or
+/// null when the host has no memory (or the byte count exceeds 32 bits). Release it with
+/// vesk_free. A value outside 0 to 4 gives null and allocates nothing.
+VESK_API void* allocate_buffer(DataTypeId::Type type, unsigned int count);
+
+/// The type whose name equals `name` in any letter case, or -1 (no type): "Integer" -> INTEGER,
+/// "uINTEGER" -> UINTEGER, " real", "int", "" -> -1. Names are not trimmed or abbreviated. The
+/// first call must not race another call of this function.
+VESK_API DataTypeId::Type type_from_string(const std::string& name);
+
+/// Converts `count` elements of type `from` at `src` into `count` elements of type `to` at
+/// `dst`, element by element: LOGICAL bytes are zero-extended and STRING bytes sign-extended;
+/// INTEGER and UINTEGER keep their 32 bits between each other and their low 8 bits into the
+/// byte types; REAL is truncated toward zero with fixed results out of range (INTEGER:
+/// -2147483648 for NaN or a value outside the int32 range; UINTEGER: 0 for NaN or magnitude of
+/// 2^63 or more, else the value modulo 2^32; LOGICAL and STRING: 0 out of the int32 range,
+/// else the low 8 bits). REAL to REAL quiets signalling NaNs. `dst` may equal `src` when the
+/// target element is not wider than the source element. A `from` or `to` outside 0 to 4 writes
+/// nothing and reports vesk_assertion("type out of range", "util/data/convert", 34).
+VESK_API void convert_data(unsigned int count, DataTypeId::Type from, const void* src,
+                           DataTypeId::Type to, void* dst);
+
 /// The size of a two-dimensional array, m rows by n columns, with column-major element
 /// positions. Either size may be 0; the default is the 1-by-1 scalar. Objects created with
 /// new live in host memory.
 class VESK_API Dimension : public AllocatorBase {
 public:
   /// The 1-by-1 scalar.
-  Dimension() = default;
+  constexpr Dimension() = default;
   /// `m` rows by `n` columns.
-  Dimension(unsigned int m, unsigned int n) : mM(m), mN(n) {}
+  constexpr Dimension(unsigned int m, unsigned int n) : mM(m), mN(n) {}
   Dimension(const Dimension&) = default;
   Dimension& operator=(const Dimension&) = default;
 
@@ -72,6 +109,43 @@ private:
 
 /// Writes "{m,n}" with no line end: 2 by 3 -> "{2,3}"; returns `out`.
 VESK_API std::ostream& operator<<(std::ostream& out, const Dimension& dimension);
+
+/// A subscript reference: the shape of a selection and the zero-based positions, in the source
+/// array, of its elements in destination order. Copies share one selection through a plain
+/// (unsynchronised) reference count, so handles sharing one selection stay on one thread.
+class VESK_API SubsRef {
+public:
+  /// An empty handle that shares nothing.
+  SubsRef() = default;
+  /// A new selection of shape `dimension` and positions `index`, with a count of 1; the
+  /// Dimension is created in host memory. Throws std::bad_alloc when memory is exhausted.
+  SubsRef(const Dimension& dimension, const std::vector<unsigned int>& index);
+  /// Shares the selection of `other` (an empty handle gives an empty handle).
+  SubsRef(const SubsRef& other);
+  /// Gives up this handle's share, freeing the selection with its last share, then shares the
+  /// selection of `other`. Assigning a handle to itself leaves it unchanged.
+  SubsRef& operator=(const SubsRef& other);
+  /// Gives up this handle's share.
+  ~SubsRef();
+
+  /// The shape of the selection; 0 by 0 for an empty handle.
+  const Dimension& dimension() const;
+  /// The source positions of the selected elements; empty for an empty handle.
+  const std::vector<unsigned int>& index() const;
+
+  /// Gathers: element i of `dst` = element index()[i] of `src`, both of `type`, for every i
+  /// (a REAL signalling NaN arrives quiet). Indices are not checked against `src`. A `type`
+  /// outside 0 to 4 writes nothing and reports
+  /// vesk_assertion("type out of range", "util/data/subs_ref", 27).
+  void assign(DataTypeId::Type type, void* dst, const void* src) const;
+
+private:
+  void release();
+
+  std::uint32_t* mCount = nullptr;
+  Dimension* mDimension = nullptr;
+  std::vector<unsigned int>* mIndex = nullptr;
+};
 
 }  // namespace vesk
 

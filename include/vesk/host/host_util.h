@@ -4,6 +4,13 @@
 
 #include <stdarg.h>
 
+#if defined(__GNUC__)
+#define VESK_HOST_FORMAT(format_index, first_argument) \
+  __attribute__((format(printf, format_index, first_argument)))
+#else
+#define VESK_HOST_FORMAT(format_index, first_argument)
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -30,10 +37,11 @@ char* host_strcpy(char* destination, const char* source);
 /// does; returns `destination`.
 char* host_strncpy(char* destination, const char* source, unsigned int count);
 /// printf-style output to standard output; returns the number of bytes written or a negative value.
-int host_vprintf(const char* format, va_list args);
+int host_vprintf(const char* format, va_list args) VESK_HOST_FORMAT(1, 0);
 /// Bounded printf-style output into `buffer` of `size` bytes, always NUL-terminated when `size`
 /// is not 0; returns the length the full output would have.
-int host_vsnprintf(char* buffer, unsigned int size, const char* format, va_list args);
+int host_vsnprintf(char* buffer, unsigned int size, const char* format, va_list args)
+    VESK_HOST_FORMAT(3, 0);
 /// CRC-32 (the polynomial of zlib and gzip) of `count` bytes, chained from `previous`:
 /// host_hash_n_bytes(0, n, b) starts a hash, and the result equals zlib's crc32(previous, b, n).
 /// `bytes` may be null when `count` is 0; the result is then `previous`.
