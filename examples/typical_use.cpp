@@ -21,9 +21,16 @@ void text_and_numbers() {
               whole ? "whole" : "cut", vesk_sqrt(scale), vesk_pow(scale, 2.0));
 }
 
+// Source positions: name a place in a file; the file name is interned once and shared.
+void source_positions() {
+  const vesk::Location where(vesk::TableString("a.txt"), vesk::LineColumn(3, 4));
+  std::cout << where << '\n';
+}
+
 }  // namespace
 
 int main() {
   text_and_numbers();
+  source_positions();
   return 0;
 }
