@@ -9,6 +9,7 @@
 #include <new>
 #include <ostream>
 #include <stdexcept>
+#include <utility>
 
 namespace vesk::table_string {
 
@@ -21,6 +22,7 @@ constexpr unsigned int kGrowthTrigger = 8;
 
 constexpr unsigned int kInitialBucketCount = 2089;
 constexpr unsigned int kInitialPreviousBucketCount = 1049;
+
 
 // All `size` bytes decide, not only those before a NUL: texts that differ only after an
 // embedded NUL are different texts and must get different records.
@@ -86,23 +88,28 @@ const Entry* Table::intern(const char* text, unsigned int size) {
     throw std::length_error("vesk::TableString: text of 4294967295 bytes");
 
   const Entry key(text, size);
-  unsigned int index = key.hash() % mBuckets.count();
+  const unsigned int hash = key.hash();
+  unsigned int index = hash % mBuckets.count();
   const detail::BucketArray::View bucket = mBuckets.bucket(index);
   for (unsigned int i = 0; i < bucket.size; ++i) {
-    if (same_text(*bucket.first[i], key))
-      return bucket.first[i];
+    const detail::BucketArray::Word word = bucket.first[i];
+    if (detail::BucketArray::mayHash(word, hash)) {
+      const Entry* record = detail::BucketArray::record(word);
+      if (same_text(*record, key))
+        return record;
+    }
   }
 
   if (bucket.size >= kGrowthTrigger) {
     grow();
-    index = key.hash() % mBuckets.count();
+    index = hash % mBuckets.count();
   }
   // Room first, record second: if either allocation fails the table is as it was.
   mBuckets.reserveOneMore(index);
   const Entry* record = new Entry(key);
   if (record == nullptr)
     throw std::bad_alloc();
-  mBuckets.append(index, record);
+  mBuckets.append(index, detail::BucketArray::recordWord(record));
   return record;
 }
 
@@ -115,13 +122,29 @@ unsigned int Table::grow() {
 
   // The stored hashes place every record; no text is read or hashed again and no record
   // moves. If an allocation fails here the old buckets stay in place untouched.
+  //
+  // Reading each record's hash would wait for memory once per record, since records lie
+  // scattered. Once there are at least 65536 buckets it is not needed for a tagged word:
+  // the tag gives the hash's top 16 bits, the bucket gives the hash modulo the bucket count,
+  // and only one 32-bit value in a run of 65536 has that remainder.
+  const unsigned int oldCount = mBuckets.count();
   detail::BucketArray next(count);
-  for (unsigned int b = 0; b < mBuckets.count(); ++b) {
+  for (unsigned int b = 0; b < oldCount; ++b) {
     const detail::BucketArray::View bucket = mBuckets.bucket(b);
     for (unsigned int i = 0; i < bucket.size; ++i) {
-      const unsigned int index = bucket.first[i]->hash() % count;
+      const detail::BucketArray::Word word = bucket.first[i];
+      unsigned int hash;
+      if (oldCount >= 65536 && detail::BucketArray::hasTag(word)) {
+        const std::uint64_t high = std::uint64_t{detail::BucketArray::tag(word)} << 16;
+        const std::uint64_t offset = (b + oldCount - high % oldCount) % oldCount;
+        hash = static_cast<unsigned int>(high + offset);
+        assert(hash == detail::BucketArray::record(word)->hash());
+      } else {
+        hash = detail::BucketArray::record(word)->hash();
+      }
+      const unsigned int index = hash % count;
       next.reserveOneMore(index);
-      next.append(index, bucket.first[i]);
+      next.append(index, word);
     }
   }
   mBuckets.swap(next);
@@ -159,44 +182,91 @@ void Table::printStats(std::ostream& out) const {
 
 namespace vesk::detail {
 
-// A bucket of two or more records: its size, its capacity, then `capacity` pointers.
-struct alignas(alignof(const table_string::Entry*)) BucketArray::Spill {
+BlockPool::~BlockPool() {
+  for (void* chunk : mChunks)
+    ::operator delete(chunk);
+}
+
+void* BlockPool::allocate(std::size_t size, unsigned int sizeClass) {
+  assert(sizeClass < kClasses && size % alignof(FreeBlock*) == 0);
+  if (FreeBlock* block = mFree[sizeClass]) {
+    mFree[sizeClass] = block->next;
+    block->~FreeBlock();
+    return block;
+  }
+  if (mLeft < size) {
+    const std::size_t chunkSize = size > mNextChunkSize ? size : mNextChunkSize;
+    mChunks.reserve(mChunks.size() + 1);
+    mCursor = static_cast<char*>(::operator new(chunkSize));
+    mLeft = chunkSize;
+    mChunks.push_back(mCursor);
+    if (mNextChunkSize < (std::size_t{1} << 20))
+      mNextChunkSize *= 2;
+  }
+  void* block = mCursor;
+  mCursor += size;
+  mLeft -= size;
+  return block;
+}
+
+void BlockPool::release(void* block, unsigned int sizeClass) {
+  mFree[sizeClass] = new (block) FreeBlock{mFree[sizeClass]};
+}
+
+void BlockPool::swap(BlockPool& other) {
+  mChunks.swap(other.mChunks);
+  std::swap(mCursor, other.mCursor);
+  std::swap(mLeft, other.mLeft);
+  std::swap(mNextChunkSize, other.mNextChunkSize);
+  for (unsigned int c = 0; c < kClasses; ++c)
+    std::swap(mFree[c], other.mFree[c]);
+}
+
+// A bucket of two or more records: its size, its capacity (2 << sizeClass), then
+// `capacity` record words.
+struct alignas(alignof(BucketArray::Word)) BucketArray::Spill {
   std::uint32_t size;
-  std::uint32_t capacity;
+  std::uint32_t sizeClass;
 
-  const table_string::Entry** items() {
-    return reinterpret_cast<const table_string::Entry**>(this + 1);
-  }
+  std::uint32_t capacity() const { return std::uint32_t{2} << sizeClass; }
+  Word* items() { return reinterpret_cast<Word*>(this + 1); }
 
-  static Spill* create(std::uint32_t capacity) {
-    void* block = ::operator new(sizeof(Spill) + capacity * sizeof(const table_string::Entry*));
-    return new (block) Spill{0, capacity};
+  static Spill* create(BlockPool& pool, std::uint32_t sizeClass) {
+    const std::size_t bytes = sizeof(Spill) + (std::size_t{2} << sizeClass) * sizeof(Word);
+    return new (pool.allocate(bytes, sizeClass)) Spill{0, sizeClass};
   }
-  static void destroy(Spill* spill) { ::operator delete(spill); }
+  static void destroy(BlockPool& pool, Spill* spill) {
+    const std::uint32_t sizeClass = spill->sizeClass;
+    spill->~Spill();
+    pool.release(spill, sizeClass);
+  }
 };
 
-BucketArray::BucketArray(unsigned int count)
-    : mWords(new Word[count]()), mCount(count) {}
+BucketArray::BucketArray(unsigned int count) : mWords(new Word[count]()), mCount(count) {}
 
-BucketArray::~BucketArray() {
-  for (unsigned int b = 0; b < mCount; ++b) {
-    if (isSpill(mWords[b]))
-      Spill::destroy(spillOf(mWords[b]));
-  }
-  delete[] mWords;
-}
+// The spills go with the pool, all at once.
+BucketArray::~BucketArray() { delete[] mWords; }
 
 BucketArray::Spill* BucketArray::spillOf(Word word) {
-  return reinterpret_cast<Spill*>(reinterpret_cast<std::uintptr_t>(word) & ~std::uintptr_t{1});
+  return reinterpret_cast<Spill*>(word & ~Word{1});
 }
 
-BucketArray::Word BucketArray::wordOf(Spill* spill) {
-  return reinterpret_cast<Word>(reinterpret_cast<std::uintptr_t>(spill) | 1u);
+BucketArray::Word BucketArray::spillWord(Spill* spill) {
+  return reinterpret_cast<Word>(spill) | 1u;
+}
+
+BucketArray::Word BucketArray::recordWord(const table_string::Entry* record) {
+  const auto address = reinterpret_cast<Word>(record);
+  assert(address != 0 && (address & 3u) == 0);
+  // An address beyond 48 bits (tagged or high mappings) is kept whole, untagged.
+  if (!kTagged || (address & ~kAddressMask) != 0)
+    return address;
+  return address | kTagBit | (Word{record->hash() >> 16} << kTagShift);
 }
 
 BucketArray::View BucketArray::bucket(unsigned int index) const {
   const Word word = mWords[index];
-  if (word == nullptr)
+  if (word == 0)
     return {nullptr, 0};
   if (!isSpill(word))
     return {&mWords[index], 1};
@@ -206,35 +276,35 @@ BucketArray::View BucketArray::bucket(unsigned int index) const {
 
 void BucketArray::reserveOneMore(unsigned int index) {
   const Word word = mWords[index];
-  if (word == nullptr)
+  if (word == 0)
     return;
   if (!isSpill(word)) {
-    Spill* spill = Spill::create(2);
+    Spill* spill = Spill::create(mSpills, 0);
     spill->items()[0] = word;
     spill->size = 1;
-    mWords[index] = wordOf(spill);
+    mWords[index] = spillWord(spill);
     return;
   }
   Spill* spill = spillOf(word);
-  if (spill->size < spill->capacity)
+  if (spill->size < spill->capacity())
     return;
-  Spill* larger = Spill::create(spill->capacity * 2);
-  std::memcpy(larger->items(), spill->items(), spill->size * sizeof(const table_string::Entry*));
+  Spill* larger = Spill::create(mSpills, spill->sizeClass + 1);
+  std::memcpy(larger->items(), spill->items(), spill->size * sizeof(Word));
   larger->size = spill->size;
-  Spill::destroy(spill);
-  mWords[index] = wordOf(larger);
+  Spill::destroy(mSpills, spill);
+  mWords[index] = spillWord(larger);
 }
 
-void BucketArray::append(unsigned int index, const table_string::Entry* record) {
-  assert(record != nullptr && !isSpill(record));
+void BucketArray::append(unsigned int index, Word record) {
+  assert(record != 0 && !isSpill(record));
   const Word word = mWords[index];
-  if (word == nullptr) {
+  if (word == 0) {
     mWords[index] = record;
     return;
   }
   assert(isSpill(word));
   Spill* spill = spillOf(word);
-  assert(spill->size < spill->capacity);
+  assert(spill->size < spill->capacity());
   spill->items()[spill->size++] = record;
 }
 
@@ -245,6 +315,7 @@ void BucketArray::swap(BucketArray& other) {
   const unsigned int count = mCount;
   mCount = other.mCount;
   other.mCount = count;
+  mSpills.swap(other.mSpills);
 }
 
 }  // namespace vesk::detail

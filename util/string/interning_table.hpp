@@ -4,42 +4,100 @@
 
 #include "vesk/string.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <vector>
 
 namespace vesk::detail {
 
-/// A fixed number of buckets, each an insertion-ordered list of record pointers, in one flat
-/// array of one word per bucket. An empty bucket is 0, a bucket of one record is the record's
-/// address, and a longer bucket is the address (low bit set) of a separately allocated
-/// pointer array. Most buckets hold zero or one record, so a bucket costs one word and a
-/// lookup usually reaches the record without a further indirection.
+/// Storage for small blocks that are released all together: blocks are cut from large
+/// chunks, and a released block goes to a free list of its size class for reuse. Keeps the
+/// many small bucket arrays of the interning table out of the general allocator, which
+/// would add a header to each and slow down when tens of thousands are freed at once.
+class BlockPool {
+public:
+  BlockPool() = default;
+  BlockPool(const BlockPool&) = delete;
+  BlockPool& operator=(const BlockPool&) = delete;
+  /// Returns every chunk to the standard allocator.
+  ~BlockPool();
+
+  /// A block of `size` bytes (a multiple of 8, the same for every block of `sizeClass`),
+  /// aligned for pointers; throws std::bad_alloc.
+  void* allocate(std::size_t size, unsigned int sizeClass);
+  /// Makes `block`, allocated with the same `sizeClass`, available again.
+  void release(void* block, unsigned int sizeClass);
+  /// Exchanges the contents of two pools.
+  void swap(BlockPool& other);
+
+private:
+  static constexpr unsigned int kClasses = 32;
+
+  struct FreeBlock {
+    FreeBlock* next;
+  };
+
+  std::vector<void*> mChunks;
+  char* mCursor = nullptr;
+  std::size_t mLeft = 0;
+  std::size_t mNextChunkSize = 16 * 1024;
+  FreeBlock* mFree[kClasses] = {};
+};
+
+/// A fixed number of buckets, each an insertion-ordered list of records, in one flat array of
+/// one word per bucket. Most buckets hold zero or one record, so a bucket costs one word and
+/// a lookup usually reaches the record without a further indirection:
+///   0                      an empty bucket;
+///   low bit set            the address of a separately allocated Spill (two or more
+///                          records: size, capacity, then one record word each);
+///   otherwise              a record word, the bucket's only record.
+/// A record word is the record's address; on 64-bit hosts, when the address fits 48 bits, it
+/// also carries the top 16 bits of the record's hash in its top 16 bits (marked by bit 1), so
+/// that records of other hashes are passed over without reading them.
 class BucketArray {
 public:
+  using Word = std::uintptr_t;
+
   /// `count` empty buckets; throws std::bad_alloc when the array cannot be allocated.
   explicit BucketArray(unsigned int count);
   BucketArray(const BucketArray&) = delete;
   BucketArray& operator=(const BucketArray&) = delete;
-  /// Releases the pointer arrays, never the records.
+  /// Releases the spills, never the records.
   ~BucketArray();
 
   /// The number of buckets.
   unsigned int count() const { return mCount; }
 
-  /// Pointers of one bucket, first inserted first.
+  /// Record words of one bucket, first inserted first.
   struct View {
-    const table_string::Entry* const* first;
+    const Word* first;
     unsigned int size;
   };
-  /// The records of bucket `index` (< count()).
+  /// The record words of bucket `index` (< count()).
   View bucket(unsigned int index) const;
 
-  /// Makes room for one more pointer in bucket `index`, so that a following append cannot
-  /// fail; throws std::bad_alloc and leaves the bucket unchanged if it cannot.
+  /// The record word of `record` (non-null, at least 4-byte aligned).
+  static Word recordWord(const table_string::Entry* record);
+  /// The record a record word names.
+  static const table_string::Entry* record(Word word) {
+    return reinterpret_cast<const table_string::Entry*>(hasTag(word) ? word & kAddressMask
+                                                                     : word);
+  }
+  /// False when the word's tag proves that its record's hash is not `hash`.
+  static bool mayHash(Word word, unsigned int hash) {
+    return !hasTag(word) || (word >> kTagShift) == (hash >> 16);
+  }
+  /// True when the word carries the top 16 bits of its record's hash.
+  static bool hasTag(Word word) { return kTagged && (word & kTagBit) != 0; }
+  /// The top 16 bits of the record's hash; only for a word with hasTag.
+  static unsigned int tag(Word word) { return static_cast<unsigned int>(word >> kTagShift); }
+
+  /// Makes room for one more record in bucket `index`, so that a following append cannot
+  /// fail; throws std::bad_alloc and leaves the bucket's records unchanged if it cannot.
   void reserveOneMore(unsigned int index);
-  /// Appends `record` (non-null, at least 2-byte aligned) to bucket `index`; the room must
-  /// have been made by reserveOneMore.
-  void append(unsigned int index, const table_string::Entry* record);
+  /// Appends a record word to bucket `index`; the room must have been made by reserveOneMore.
+  void append(unsigned int index, Word word);
 
   /// Exchanges the contents of two arrays.
   void swap(BucketArray& other);
@@ -47,16 +105,18 @@ public:
 private:
   struct Spill;
 
-  using Word = const table_string::Entry*;
+  static constexpr bool kTagged = sizeof(Word) == 8;
+  static constexpr unsigned int kTagShift = kTagged ? 48 : 0;
+  static constexpr Word kTagBit = 2;
+  static constexpr Word kAddressMask = kTagged ? ((Word{1} << kTagShift) - 1) & ~Word{3} : ~Word{0};
 
-  static bool isSpill(Word word) { return (reinterpret_cast<std::uintptr_t>(word) & 1u) != 0; }
+  static bool isSpill(Word word) { return (word & 1u) != 0; }
   static Spill* spillOf(Word word);
-  static Word wordOf(Spill* spill);
+  static Word spillWord(Spill* spill);
 
-  // Each word is null, a record, or a tagged Spill address; a record in a word is itself
-  // the one-element pointer list of its bucket.
   Word* mWords;
   unsigned int mCount;
+  BlockPool mSpills;
 };
 
 }  // namespace vesk::detail
