@@ -4,12 +4,18 @@
 #include "vesk/host/host_util.h"
 
 #include <cassert>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <ostream>
 #include <stdexcept>
 #include <utility>
+
+// A leak checker finds the records through the bucket words, but a tagged word is not a plain
+// address. When a checker is loaded into the process, each record is declared as kept on
+// purpose (the record's text stays reachable through it).
+extern "C" void __lsan_ignore_object(const void* block) __attribute__((weak));
 
 namespace vesk::table_string {
 
@@ -22,6 +28,13 @@ constexpr unsigned int kGrowthTrigger = 8;
 
 constexpr unsigned int kInitialBucketCount = 2089;
 constexpr unsigned int kInitialPreviousBucketCount = 1049;
+
+// Where a record's text usually starts, counted from the record: the record's block rounded
+// to 16 bytes, allocator header included.
+constexpr std::size_t kTextDistance = (sizeof(Entry) + 8 + 15) / 16 * 16;
+
+// How many records growth looks ahead to prefetch the buckets they will go to.
+constexpr std::size_t kLookahead = 32;
 
 
 // All `size` bytes decide, not only those before a NUL: texts that differ only after an
@@ -89,12 +102,16 @@ const Entry* Table::intern(const char* text, unsigned int size) {
 
   const Entry key(text, size);
   const unsigned int hash = key.hash();
-  unsigned int index = hash % mBuckets.count();
+  unsigned int index = mBuckets.indexOf(hash);
   const detail::BucketArray::View bucket = mBuckets.bucket(index);
   for (unsigned int i = 0; i < bucket.size; ++i) {
     const detail::BucketArray::Word word = bucket.first[i];
     if (detail::BucketArray::mayHash(word, hash)) {
       const Entry* record = detail::BucketArray::record(word);
+      // The text is allocated right after its record, so with the usual allocators it lies
+      // just behind it; asking for it now lets both arrive together instead of one after
+      // the other. A wrong guess costs nothing but the prefetch.
+      __builtin_prefetch(reinterpret_cast<const char*>(record) + kTextDistance);
       if (same_text(*record, key))
         return record;
     }
@@ -102,7 +119,7 @@ const Entry* Table::intern(const char* text, unsigned int size) {
 
   if (bucket.size >= kGrowthTrigger) {
     grow();
-    index = hash % mBuckets.count();
+    index = mBuckets.indexOf(hash);
   }
   // Room first, record second: if either allocation fails the table is as it was.
   mBuckets.reserveOneMore(index);
@@ -110,6 +127,8 @@ const Entry* Table::intern(const char* text, unsigned int size) {
   if (record == nullptr)
     throw std::bad_alloc();
   mBuckets.append(index, detail::BucketArray::recordWord(record));
+  if (&__lsan_ignore_object != nullptr)
+    __lsan_ignore_object(record);
   return record;
 }
 
@@ -127,25 +146,45 @@ unsigned int Table::grow() {
   // scattered. Once there are at least 65536 buckets it is not needed for a tagged word:
   // the tag gives the hash's top 16 bits, the bucket gives the hash modulo the bucket count,
   // and only one 32-bit value in a run of 65536 has that remainder.
+  //
+  // The new buckets are written in scattered places too, so each is prefetched a few
+  // records before its pointer is appended.
   const unsigned int oldCount = mBuckets.count();
   detail::BucketArray next(count);
+  struct Move {
+    detail::BucketArray::Word word;
+    unsigned int index;
+  };
+  Move ahead[kLookahead];
+  std::size_t moves = 0;
   for (unsigned int b = 0; b < oldCount; ++b) {
+    if (b + kLookahead < oldCount)
+      mBuckets.prefetchSpill(b + kLookahead);
     const detail::BucketArray::View bucket = mBuckets.bucket(b);
     for (unsigned int i = 0; i < bucket.size; ++i) {
       const detail::BucketArray::Word word = bucket.first[i];
       unsigned int hash;
       if (oldCount >= 65536 && detail::BucketArray::hasTag(word)) {
-        const std::uint64_t high = std::uint64_t{detail::BucketArray::tag(word)} << 16;
-        const std::uint64_t offset = (b + oldCount - high % oldCount) % oldCount;
-        hash = static_cast<unsigned int>(high + offset);
+        const unsigned int high = detail::BucketArray::tag(word) << 16;
+        const unsigned int remainder = mBuckets.indexOf(high);
+        hash = high + (b >= remainder ? b - remainder : b + (oldCount - remainder));
         assert(hash == detail::BucketArray::record(word)->hash());
       } else {
         hash = detail::BucketArray::record(word)->hash();
       }
-      const unsigned int index = hash % count;
-      next.reserveOneMore(index);
-      next.append(index, word);
+      Move& slot = ahead[moves++ % kLookahead];
+      if (moves > kLookahead) {
+        next.reserveOneMore(slot.index);
+        next.append(slot.index, slot.word);
+      }
+      slot = {word, next.indexOf(hash)};
+      next.prefetch(slot.index);
     }
+  }
+  for (std::size_t m = moves > kLookahead ? moves - kLookahead : 0; m < moves; ++m) {
+    const Move& slot = ahead[m % kLookahead];
+    next.reserveOneMore(slot.index);
+    next.append(slot.index, slot.word);
   }
   mBuckets.swap(next);
   ++mRehashCount;
@@ -242,14 +281,18 @@ struct alignas(alignof(BucketArray::Word)) BucketArray::Spill {
   }
 };
 
-BucketArray::BucketArray(unsigned int count) : mWords(new Word[count]()), mCount(count) {}
+// calloc rather than a zero-filled new[]: a large array then comes as fresh zero pages and is
+// not written twice.
+BucketArray::BucketArray(unsigned int count)
+    : mWords(static_cast<Word*>(std::calloc(count, sizeof(Word)))),
+      mCount(count),
+      mModulus(count) {
+  if (mWords == nullptr && count != 0)
+    throw std::bad_alloc();
+}
 
 // The spills go with the pool, all at once.
-BucketArray::~BucketArray() { delete[] mWords; }
-
-BucketArray::Spill* BucketArray::spillOf(Word word) {
-  return reinterpret_cast<Spill*>(word & ~Word{1});
-}
+BucketArray::~BucketArray() { std::free(mWords); }
 
 BucketArray::Word BucketArray::spillWord(Spill* spill) {
   return reinterpret_cast<Word>(spill) | 1u;
@@ -315,6 +358,7 @@ void BucketArray::swap(BucketArray& other) {
   const unsigned int count = mCount;
   mCount = other.mCount;
   other.mCount = count;
+  std::swap(mModulus, other.mModulus);
   mSpills.swap(other.mSpills);
 }
 

@@ -11,6 +11,29 @@
 
 namespace vesk::detail {
 
+/// Remainders by a fixed 32-bit divisor through two multiplications instead of a division
+/// (exact for every 32-bit dividend). (7, 3) -> 1; (0xFFFFFFFF, 2089) -> 1465.
+class Modulus {
+public:
+  /// `divisor` must not be 0.
+  explicit Modulus(std::uint32_t divisor)
+      : mFactor(~std::uint64_t{0} / divisor + 1), mDivisor(divisor) {}
+
+  /// `value` modulo the divisor.
+  std::uint32_t operator()(std::uint32_t value) const {
+#ifdef __SIZEOF_INT128__
+    const std::uint64_t fraction = mFactor * value;
+    return static_cast<std::uint32_t>((static_cast<unsigned __int128>(fraction) * mDivisor) >> 64);
+#else
+    return value % mDivisor;
+#endif
+  }
+
+private:
+  std::uint64_t mFactor;
+  std::uint32_t mDivisor;
+};
+
 /// Storage for small blocks that are released all together: blocks are cut from large
 /// chunks, and a released block goes to a free list of its size class for reuse. Keeps the
 /// many small bucket arrays of the interning table out of the general allocator, which
@@ -68,6 +91,8 @@ public:
 
   /// The number of buckets.
   unsigned int count() const { return mCount; }
+  /// The bucket of `hash`: `hash` modulo count().
+  unsigned int indexOf(unsigned int hash) const { return mModulus(hash); }
 
   /// Record words of one bucket, first inserted first.
   struct View {
@@ -99,6 +124,15 @@ public:
   /// Appends a record word to bucket `index`; the room must have been made by reserveOneMore.
   void append(unsigned int index, Word word);
 
+  /// Asks the processor to fetch bucket `index` ahead of use; changes nothing.
+  void prefetch(unsigned int index) const { __builtin_prefetch(&mWords[index], 1); }
+
+  /// Asks the processor to fetch the spill of bucket `index`, if it has one; changes nothing.
+  void prefetchSpill(unsigned int index) const {
+    if (isSpill(mWords[index]))
+      __builtin_prefetch(spillOf(mWords[index]));
+  }
+
   /// Exchanges the contents of two arrays.
   void swap(BucketArray& other);
 
@@ -111,11 +145,12 @@ private:
   static constexpr Word kAddressMask = kTagged ? ((Word{1} << kTagShift) - 1) & ~Word{3} : ~Word{0};
 
   static bool isSpill(Word word) { return (word & 1u) != 0; }
-  static Spill* spillOf(Word word);
+  static Spill* spillOf(Word word) { return reinterpret_cast<Spill*>(word & ~Word{1}); }
   static Word spillWord(Spill* spill);
 
   Word* mWords;
   unsigned int mCount;
+  Modulus mModulus;
   BlockPool mSpills;
 };
 
