@@ -29,13 +29,8 @@ constexpr unsigned int kGrowthTrigger = 8;
 constexpr unsigned int kInitialBucketCount = 2089;
 constexpr unsigned int kInitialPreviousBucketCount = 1049;
 
-// Where a record's text usually starts, counted from the record: the record's block rounded
-// to 16 bytes, allocator header included.
-constexpr std::size_t kTextDistance = (sizeof(Entry) + 8 + 15) / 16 * 16;
-
 // How many records growth looks ahead to prefetch the buckets they will go to.
 constexpr std::size_t kLookahead = 32;
-
 
 // All `size` bytes decide, not only those before a NUL: texts that differ only after an
 // embedded NUL are different texts and must get different records.
@@ -108,10 +103,6 @@ const Entry* Table::intern(const char* text, unsigned int size) {
     const detail::BucketArray::Word word = bucket.first[i];
     if (detail::BucketArray::mayHash(word, hash)) {
       const Entry* record = detail::BucketArray::record(word);
-      // The text is allocated right after its record, so with the usual allocators it lies
-      // just behind it; asking for it now lets both arrive together instead of one after
-      // the other. A wrong guess costs nothing but the prefetch.
-      __builtin_prefetch(reinterpret_cast<const char*>(record) + kTextDistance);
       if (same_text(*record, key))
         return record;
     }
