@@ -119,7 +119,7 @@ public:
   TableString(const char* text);
   /// Exactly `size` bytes at `text`, NULs included; null or a size of 0 gives the empty
   /// text. ("abcdef", 3) -> "abc"; ("a\0b", 3) -> size 3. Throws std::length_error for a
-  /// size of 4294967295 (no room for the terminating NUL).
+  /// non-null `text` with a size of 4294967295 (no room for the terminating NUL).
   TableString(const char* text, unsigned int size);
   /// All text.size() bytes, NULs included. Throws std::length_error above 4294967294 bytes.
   TableString(const std::string& text);
