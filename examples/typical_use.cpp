@@ -77,10 +77,17 @@ void checksum_array() {
   std::cout << "md5 of " << shape << " REAL array: " << text << '\n';
 }
 
+// Source positions: name a place in a file; the file name is interned once and shared.
+void source_positions() {
+  const vesk::Location where(vesk::TableString("a.txt"), vesk::LineColumn(3, 4));
+  std::cout << where << '\n';
+}
+
 }  // namespace
 
 int main() {
   text_and_numbers();
+  source_positions();
   typed_data();
   path_names();
   checksum_array();

@@ -6,6 +6,9 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -55,6 +58,242 @@ VESK_API std::vector<std::string> tokenize(char delimiter, const std::string& s)
 /// all of `s` fitted. ("xyz", 4) -> "xyz", true; ("xyz", 3) -> "xy", false. A `size` of 0 writes
 /// nothing and returns false.
 VESK_API bool fill(const std::string& s, char* out, unsigned int size);
+
+}  // namespace vesk
+
+// Interned strings and source positions.
+namespace vesk {
+
+namespace table_string {
+
+class Table;
+
+/// One interned text: its bytes, their count and their hash. A record held by the interning
+/// table owns a buffer of size() + 1 bytes (the text, then a NUL) that lives until the
+/// process ends; a lookup key only points at the caller's bytes.
+class VESK_API Entry : public AllocatorBase {
+public:
+  /// Lookup key over `size` bytes at `text`: copies nothing, hashes the bytes with
+  /// host_hash_n_bytes(0, size, text). A null `text` is hashed as no bytes.
+  Entry(const char* text, unsigned int size);
+  /// Owning copy of `other`'s bytes with a NUL appended, in a block from vesk_calloc; the
+  /// size and hash are taken over. Throws std::length_error when size() + 1 does not fit
+  /// 32 bits and std::bad_alloc when the host has no memory.
+  Entry(const Entry& other);
+  /// Records own their bytes, so assigning one to another is not offered.
+  Entry& operator=(const Entry&) = delete;
+  /// Releases the text buffer if this entry owns it.
+  ~Entry();
+
+  /// True when the hashes, the sizes and all size() bytes are equal (embedded NULs
+  /// included). A null text reads as "".
+  bool operator==(const Entry& other) const;
+  /// Byte-wise comparison (unsigned) of the texts read as NUL-terminated strings; a null
+  /// text reads as "". "B" < "a", "ab" < "abc"; "a\0b" and "a" are not ordered.
+  bool operator<(const Entry& other) const;
+
+  /// The bytes; in a record of the table they are followed by a NUL.
+  const char* text() const { return mText; }
+  /// The number of bytes, without the terminating NUL.
+  unsigned int size() const { return mSize; }
+  /// host_hash_n_bytes(0, size(), text()), computed once when the key was built.
+  unsigned int hash() const { return mHash; }
+
+private:
+  const char* mText;
+  unsigned int mSize;
+  unsigned int mHash;
+  bool mOwnsText;
+};
+
+}  // namespace table_string
+
+/// Handle to an interned, immutable text: one pointer to the process-wide record of that
+/// text. Equal texts share one record, so == is a pointer comparison. Constructors intern
+/// and must not run on two threads at once; every other operation is safe on any thread.
+class VESK_API TableString {
+public:
+  /// The empty text.
+  TableString();
+  /// The NUL-terminated `text` (null gives the empty text). "abc" -> size 3; nullptr -> "".
+  TableString(const char* text);
+  /// Exactly `size` bytes at `text`, NULs included; null or a size of 0 gives the empty
+  /// text. ("abcdef", 3) -> "abc"; ("a\0b", 3) -> size 3. Throws std::length_error for a
+  /// non-null `text` with a size of 4294967295 (no room for the terminating NUL).
+  TableString(const char* text, unsigned int size);
+  /// All text.size() bytes, NULs included. Throws std::length_error above 4294967294 bytes.
+  TableString(const std::string& text);
+  /// Copies the record pointer; touches no table.
+  TableString(const TableString& other) = default;
+  /// Copies `other`'s record pointer.
+  TableString& operator=(const TableString& other) = default;
+
+  /// The characters, followed by a NUL; valid until the process ends.
+  const char* text() const { return mEntry != nullptr ? mEntry->text() : ""; }
+  /// The number of bytes without the terminating NUL; reads the record, never scans.
+  unsigned int size() const { return mEntry != nullptr ? mEntry->size() : 0; }
+  /// Same as text().
+  const char* begin() const { return text(); }
+  /// begin() + size().
+  const char* end() const { return text() + size(); }
+  /// The characters up to the first NUL: "a\0b" (size 3) -> "a".
+  operator std::string() const { return std::string(text()); }
+  /// True when the handles name different records, that is different texts.
+  bool operator!=(const TableString& other) const { return mEntry != other.mEntry; }
+
+  /// Writes the interning table's six-line report (bucket count, largest and smallest
+  /// bucket, buckets in use, growths) to `out`; creates the table if needed.
+  static void stats(std::ostream& out);
+
+  /// See the namespace-level declarations below.
+  friend bool operator==(const TableString& a, const TableString& b) {
+    return a.mEntry == b.mEntry;
+  }
+  friend void swap(TableString& a, TableString& b) {
+    const table_string::Entry* entry = a.mEntry;
+    a.mEntry = b.mEntry;
+    b.mEntry = entry;
+  }
+
+protected:
+  /// The interned record itself.
+  const table_string::Entry& entry() const { return *mEntry; }
+
+private:
+  static table_string::Table& table();
+
+  const table_string::Entry* mEntry;
+};
+
+/// True when both handles name the same record (same bytes and size). Costs one comparison.
+bool operator==(const TableString& a, const TableString& b);
+/// Text order: bytes compared as unsigned values up to the first difference or NUL. "" < "a",
+/// "ab" < "abc", "B" < "a". Same order in every run.
+VESK_API bool operator<(const TableString& a, const TableString& b);
+/// Exchanges the two record pointers.
+void swap(TableString& a, TableString& b);
+/// Writes the std::string form (up to the first NUL) as a string, so width and fill apply.
+VESK_API std::ostream& operator<<(std::ostream& out, const TableString& s);
+
+/// Owning store of string copies: addString hands out character pointers that stay valid
+/// until the store is destroyed or assigned to. No deduplication. One thread at a time.
+class VESK_API StringTable {
+public:
+  /// An empty store.
+  StringTable();
+  /// Deep copy: the copy owns its own strings.
+  StringTable(const StringTable& other);
+  /// Releases every stored string; pointers handed out become invalid.
+  ~StringTable();
+  /// Replaces the content by a deep copy of `other`'s; pointers this store handed out earlier
+  /// become invalid (unless `other` is this store, which changes nothing).
+  StringTable& operator=(const StringTable& other);
+
+  /// Stores a copy of all of `text` (NULs included) and returns its NUL-terminated data, a
+  /// new pointer on every call. "" -> pointer to a NUL; "a\0b" -> reads as "a".
+  const char* addString(const std::string& text);
+
+private:
+  std::list<std::string>* mStrings;
+};
+
+/// A line (low 20 bits, 0..1048575) and a column (high 12 bits, 0..4095) in one 32-bit word.
+class VESK_API LineColumn {
+public:
+  /// Keeps the low 20 bits of `line` and the low 12 bits of `column`: (1048577, 4097) -> 1, 1.
+  LineColumn(unsigned int line = 0, unsigned int column = 0)
+      : mLine(line & 0xFFFFFu), mColumn(column & 0xFFFu) {}
+
+  /// The line, 0..1048575.
+  unsigned int line() const { return mLine; }
+  /// The column, 0..4095.
+  unsigned int column() const { return mColumn; }
+
+  /// Both fields equal.
+  bool operator==(const LineColumn& other) const {
+    return mLine == other.mLine && mColumn == other.mColumn;
+  }
+  /// Not ==.
+  bool operator!=(const LineColumn& other) const { return !(*this == other); }
+  /// By line, then by column.
+  bool operator<(const LineColumn& other) const {
+    return mLine != other.mLine ? mLine < other.mLine : mColumn < other.mColumn;
+  }
+
+private:
+  std::uint32_t mLine : 20;
+  std::uint32_t mColumn : 12;
+};
+
+/// Exchanges the two values.
+VESK_API void swap(LineColumn& a, LineColumn& b);
+/// Writes "{line,column}": LineColumn(12, 5) -> {12,5}.
+VESK_API std::ostream& operator<<(std::ostream& out, const LineColumn& p);
+
+/// A file name (interned) and a position in that file.
+class VESK_API Location {
+public:
+  /// Empty file name at {0,0}; interns the empty text.
+  Location();
+  /// Copies both; interns nothing.
+  Location(const TableString& fileName, const LineColumn& lineColumn)
+      : mFileName(fileName), mLineColumn(lineColumn) {}
+
+  /// The file name.
+  const TableString& fileName() const { return mFileName; }
+  /// The position in the file.
+  const LineColumn& lineColumn() const { return mLineColumn; }
+
+  /// Same file name record and same position.
+  bool operator==(const Location& other) const {
+    return mFileName == other.mFileName && mLineColumn == other.mLineColumn;
+  }
+  /// Not ==.
+  bool operator!=(const Location& other) const { return !(*this == other); }
+  /// By file name text, then line, then column; file characters are read only when the
+  /// names are different records.
+  bool operator<(const Location& other) const {
+    return mFileName == other.mFileName ? mLineColumn < other.mLineColumn
+                                        : mFileName < other.mFileName;
+  }
+
+  /// See the namespace-level declaration below.
+  friend void swap(Location& a, Location& b) {
+    swap(a.mFileName, b.mFileName);
+    swap(a.mLineColumn, b.mLineColumn);
+  }
+
+private:
+  TableString mFileName;
+  LineColumn mLineColumn;
+};
+
+/// Exchanges the file names, then the positions.
+void swap(Location& a, Location& b);
+/// Writes "file:line:column": a.txt at (3, 4) -> a.txt:3:4; a default Location -> :0:0.
+VESK_API std::ostream& operator<<(std::ostream& out, const Location& l);
+
+/// A begin and an end Location; the end need not follow the begin nor share its file.
+class VESK_API Range {
+public:
+  /// Two default Locations; interns the empty text.
+  Range();
+  /// Copies both.
+  Range(const Location& begin, const Location& end) : mBegin(begin), mEnd(end) {}
+
+  /// The start.
+  const Location& begin() const { return mBegin; }
+  /// The end.
+  const Location& end() const { return mEnd; }
+
+private:
+  Location mBegin;
+  Location mEnd;
+};
+
+/// Writes the begin Location, then the end in its shortest form: a.txt:3:4-9 (same line),
+/// a.txt:3:4-5:1 (same file), a.txt:3:4-b.txt:5:1 (other file). A default Range -> :0:0-0.
+VESK_API std::ostream& operator<<(std::ostream& out, const Range& r);
 
 }  // namespace vesk
 

@@ -1,0 +1,220 @@
+// Interning against its peers, on 1,000,000 distinct identifiers of 8 to 16 bytes:
+// TableString construction (a text already present, a new text) against the find and insert
+// of absl::flat_hash_set<std::string> and std::unordered_set<std::string>, and the memory each
+// holds per text, measured in a fresh child process per container.
+#include <vesk/string.hpp>
+
+#include <absl/container/flat_hash_set.h>
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kTexts = 1000000;
+
+// Batch `batch` of distinct identifiers; the first two characters name the batch, so no two
+// batches share a text and every insert batch is new to the process-wide table.
+std::vector<std::string> identifiers(unsigned int batch) {
+  static constexpr char kFirst[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_";
+  static constexpr char kRest[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_0123456789";
+  std::mt19937_64 generator(1000 + batch);
+  std::uniform_int_distribution<int> length(8, 16);
+  std::uniform_int_distribution<int> rest(0, sizeof kRest - 2);
+  absl::flat_hash_set<std::string> seen;
+  std::vector<std::string> out;
+  out.reserve(kTexts);
+  while (out.size() < kTexts) {
+    std::string text(static_cast<std::size_t>(length(generator)), ' ');
+    text[0] = kFirst[batch / (sizeof kRest - 1) % (sizeof kFirst - 1)];
+    text[1] = kRest[batch % (sizeof kRest - 1)];
+    for (std::size_t i = 2; i < text.size(); ++i)
+      text[i] = kRest[rest(generator)];
+    if (seen.insert(text).second)
+      out.push_back(std::move(text));
+  }
+  return out;
+}
+
+// The present texts as separate copies in shuffled order, so a lookup's key is never the
+// stored text itself and consecutive lookups land in unrelated places.
+const std::vector<std::string>& present_keys() {
+  static const std::vector<std::string> keys = [] {
+    std::vector<std::string> out = identifiers(0);
+    std::shuffle(out.begin(), out.end(), std::mt19937_64(7));
+    return out;
+  }();
+  return keys;
+}
+
+void BM_FindTableString(benchmark::State& state) {
+  static const bool interned = [] {
+    for (const std::string& text : identifiers(0))
+      vesk::TableString(text.data(), static_cast<unsigned int>(text.size()));
+    return true;
+  }();
+  benchmark::DoNotOptimize(interned);
+  const auto& keys = present_keys();
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const std::string& key = keys[i];
+    vesk::TableString found(key.data(), static_cast<unsigned int>(key.size()));
+    benchmark::DoNotOptimize(found);
+    i = i + 1 == keys.size() ? 0 : i + 1;
+  }
+}
+
+template <class Set>
+void BM_FindPeer(benchmark::State& state) {
+  static const Set set = [] {
+    Set out;
+    for (std::string& text : identifiers(0))
+      out.insert(std::move(text));
+    return out;
+  }();
+  const auto& keys = present_keys();
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(set.find(keys[i]) != set.end());
+    i = i + 1 == keys.size() ? 0 : i + 1;
+  }
+}
+
+// Each iteration interns one batch of texts the table has never seen.
+void BM_InsertTableString(benchmark::State& state) {
+  static unsigned int batch = 100;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::vector<std::string> texts = identifiers(batch++);
+    state.ResumeTiming();
+    for (const std::string& text : texts) {
+      vesk::TableString handle(text.data(), static_cast<unsigned int>(text.size()));
+      benchmark::DoNotOptimize(handle);
+    }
+  }
+  state.counters["per_text"] = benchmark::Counter(
+      static_cast<double>(kTexts), benchmark::Counter::kIsIterationInvariantRate |
+                                       benchmark::Counter::kInvert);
+}
+
+// Each iteration inserts one batch into an empty set, as the table's batches go into a table
+// that does not yet hold them.
+template <class Set>
+void BM_InsertPeer(benchmark::State& state) {
+  static unsigned int batch = 200;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::vector<std::string> texts = identifiers(batch++);
+    auto* set = new Set();
+    state.ResumeTiming();
+    for (const std::string& text : texts)
+      benchmark::DoNotOptimize(set->insert(text));
+    state.PauseTiming();
+    delete set;
+    state.ResumeTiming();
+  }
+  state.counters["per_text"] = benchmark::Counter(
+      static_cast<double>(kTexts), benchmark::Counter::kIsIterationInvariantRate |
+                                       benchmark::Counter::kInvert);
+}
+
+using AbslSet = absl::flat_hash_set<std::string>;
+using StdSet = std::unordered_set<std::string>;
+
+BENCHMARK(BM_FindTableString);
+BENCHMARK_TEMPLATE(BM_FindPeer, AbslSet);
+BENCHMARK_TEMPLATE(BM_FindPeer, StdSet);
+BENCHMARK(BM_InsertTableString)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_InsertPeer, AbslSet)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_InsertPeer, StdSet)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Memory in use: the allocator's in-use bytes (chunk headers included, mmapped blocks too)
+// and the resident set.
+struct Usage {
+  double heap;
+  double resident;
+};
+
+Usage usage() {
+  const struct mallinfo2 info = mallinfo2();
+  long pages = 0;
+  long resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return {static_cast<double>(info.uordblks + info.hblkhd),
+          static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE))};
+}
+
+// Builds one container of kTexts texts in a child process and returns its bytes per text.
+template <class Build>
+Usage bytes_per_text(Build build) {
+  int channel[2];
+  if (pipe(channel) != 0)
+    return {0, 0};
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    const std::vector<std::string> texts = identifiers(1);
+    const Usage before = usage();
+    build(texts);
+    const Usage after = usage();
+    const Usage per_text{(after.heap - before.heap) / kTexts,
+                         (after.resident - before.resident) / kTexts};
+    const ssize_t written = write(channel[1], &per_text, sizeof per_text);
+    _exit(written == static_cast<ssize_t>(sizeof per_text) ? 0 : 1);
+  }
+  close(channel[1]);
+  Usage result{0, 0};
+  if (read(channel[0], &result, sizeof result) != static_cast<ssize_t>(sizeof result))
+    result = {0, 0};
+  close(channel[0]);
+  waitpid(child, nullptr, 0);
+  return result;
+}
+
+void report_memory() {
+  const Usage ours = bytes_per_text([](const std::vector<std::string>& texts) {
+    for (const std::string& text : texts)
+      vesk::TableString(text.data(), static_cast<unsigned int>(text.size()));
+  });
+  const Usage absl_set = bytes_per_text([](const std::vector<std::string>& texts) {
+    auto* set = new AbslSet(texts.begin(), texts.end());
+    benchmark::DoNotOptimize(set);
+  });
+  const Usage std_set = bytes_per_text([](const std::vector<std::string>& texts) {
+    auto* set = new StdSet(texts.begin(), texts.end());
+    benchmark::DoNotOptimize(set);
+  });
+  std::printf("Memory per interned text, %zu texts of 8-16 bytes (heap in use / resident):\n",
+              kTexts);
+  std::printf("  TableString                  %6.1f / %6.1f bytes\n", ours.heap, ours.resident);
+  std::printf("  absl::flat_hash_set<string>  %6.1f / %6.1f bytes\n", absl_set.heap,
+              absl_set.resident);
+  std::printf("  std::unordered_set<string>   %6.1f / %6.1f bytes\n", std_set.heap,
+              std_set.resident);
+  std::printf("  ratio TableString / absl     %6.2f / %6.2f\n\n", ours.heap / absl_set.heap,
+              ours.resident / absl_set.resident);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    return 1;
+  report_memory();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,136 @@
+// The interning table in a fresh process: its first report, the growth trigger (7 vs 8
+// records in the bucket of a new text), the bucket sequence 2089, 3139, 5229, and growth that
+// reuses stored hashes. The host hash is steered: a text "#<n>#..." hashes to n.
+#include <vesk/string.hpp>
+
+#include "support/host_hook.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+unsigned int gHashCalls = 0;
+unsigned int gHostAllocations = 0;
+
+std::string report() {
+  std::ostringstream out;
+  vesk::TableString::stats(out);
+  return out.str();
+}
+
+std::string expected_report(unsigned int buckets, unsigned int largest, unsigned int smallest,
+                            unsigned int used, unsigned int rehashes) {
+  return "Table Stats:\n"
+         "  # of buckets                      : " + std::to_string(buckets) + "\n" +
+         "  Largest Bucket                    : " + std::to_string(largest) + "\n" +
+         "  Smallest Bucket                   : " + std::to_string(smallest) + "\n" +
+         "  # Buckets with at least one entry : " + std::to_string(used) + "\n" +
+         "  # of rehashes                     : " + std::to_string(rehashes) + "\n";
+}
+
+std::string steered(unsigned int hash, const std::string& tag) {
+  return "#" + std::to_string(hash) + "#" + tag;
+}
+
+}  // namespace
+
+extern "C" unsigned int host_hash_n_bytes(unsigned int previous, unsigned int count,
+                                          const void* bytes) {
+  ++gHashCalls;
+  const auto* text = static_cast<const char*>(bytes);
+  if (count >= 2 && text[0] == '#') {
+    unsigned int value = 0;
+    for (unsigned int i = 1; i < count && text[i] != '#'; ++i)
+      value = value * 10 + static_cast<unsigned int>(text[i] - '0');
+    return value;
+  }
+  static auto* const real =
+      vesk::testing::next_definition<unsigned int(unsigned int, unsigned int, const void*)>(
+          "host_hash_n_bytes");
+  return real(previous, count, bytes);
+}
+
+extern "C" void* host_calloc_checked(unsigned int a, unsigned int b) {
+  ++gHostAllocations;
+  static auto* const real =
+      vesk::testing::next_definition<void*(unsigned int, unsigned int)>("host_calloc_checked");
+  return real(a, b);
+}
+
+namespace {
+
+using vesk::TableString;
+
+// One ordered scenario: the table is process-wide, so each step starts where the last ended.
+TEST(InterningTable, GrowsOnlyWhenTheBucketOfANewTextHoldsEight) {
+  EXPECT_EQ(report(), expected_report(2089, 0, 0, 0, 0));
+
+  // A new text costs two host blocks (record and text); finding it again costs nothing but
+  // one hash.
+  gHostAllocations = gHashCalls = 0;
+  const TableString empty;
+  EXPECT_EQ(gHostAllocations, 2u);
+  gHostAllocations = gHashCalls = 0;
+  EXPECT_EQ(TableString(""), empty);
+  EXPECT_EQ(gHostAllocations, 0u);
+  EXPECT_EQ(gHashCalls, 1u);
+
+  // Nine texts for bucket 5 of 2089; their hashes differ, so 3139 buckets separate them.
+  std::vector<std::string> texts;
+  for (unsigned int k = 0; k < 9; ++k)
+    texts.push_back(steered(5 + k * 2089, std::to_string(k)));
+  std::vector<TableString> handles;
+  for (unsigned int k = 0; k < 8; ++k)
+    handles.emplace_back(texts[k]);
+  EXPECT_EQ(report(), expected_report(2089, 8, 0, 2, 0)) << "7 in the bucket takes an 8th";
+
+  gHostAllocations = gHashCalls = 0;
+  EXPECT_EQ(TableString(texts[3]), handles[3]);
+  EXPECT_EQ(gHostAllocations, 0u);
+  EXPECT_EQ(report(), expected_report(2089, 8, 0, 2, 0)) << "a lookup never grows";
+
+  gHostAllocations = gHashCalls = 0;
+  handles.emplace_back(texts[8]);
+  EXPECT_EQ(gHashCalls, 1u) << "growth reuses the stored hashes";
+  EXPECT_EQ(gHostAllocations, 2u) << "growth copies no record";
+  EXPECT_EQ(report(), expected_report(3139, 1, 0, 10, 1));
+  for (unsigned int k = 0; k < 9; ++k) {
+    EXPECT_STREQ(handles[k].text(), texts[k].c_str()) << k;
+    EXPECT_EQ(TableString(texts[k]), handles[k]) << k;
+  }
+  EXPECT_EQ(TableString(), empty);
+
+  // Eight texts for bucket 7 of 3139, then a ninth: the next term of the sequence.
+  for (unsigned int k = 0; k < 8; ++k)
+    handles.emplace_back(steered(7 + k * 3139, "b" + std::to_string(k)));
+  EXPECT_EQ(report(), expected_report(3139, 8, 0, 11, 1));
+  handles.emplace_back(steered(7 + 8 * 3139, "b8"));
+  EXPECT_EQ(report().substr(0, 52), expected_report(5229, 0, 0, 0, 0).substr(0, 52));
+  EXPECT_NE(report().find("rehashes                     : 2\n"), std::string::npos);
+}
+
+TEST(InterningTable, TextsDifferingOnlyAfterANulAreDifferentRecords) {
+  // Same hash (9), same size, same bytes up to the NUL.
+  const std::string first("#9#\0a", 5);
+  const std::string second("#9#\0b", 5);
+  const TableString a(first);
+  const TableString b(second);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(std::string(b.begin(), b.end()), second);
+  EXPECT_EQ(TableString(first), a);
+  EXPECT_EQ(TableString(second), b);
+}
+
+TEST(InterningTable, ReportUsesTheStreamsNumberFormat) {
+  std::ostringstream out;
+  out << std::hex;
+  TableString::stats(out);
+  EXPECT_NE(out.str().find("  # of buckets                      : 146d\n"), std::string::npos)
+      << out.str();
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+// The process-wide interning table behind TableString, and the compact bucket array it uses.
+#ifndef VESK_UTIL_STRING_INTERNING_TABLE_HPP
+#define VESK_UTIL_STRING_INTERNING_TABLE_HPP
+
+#include "vesk/string.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <vector>
+
+namespace vesk::detail {
+
+/// Remainders by a fixed 32-bit divisor through two multiplications instead of a division
+/// (exact for every 32-bit dividend). (7, 3) -> 1; (0xFFFFFFFF, 2089) -> 1465.
+class Modulus {
+public:
+  /// `divisor` must not be 0.
+  explicit Modulus(std::uint32_t divisor)
+      : mFactor(~std::uint64_t{0} / divisor + 1), mDivisor(divisor) {}
+
+  /// `value` modulo the divisor.
+  std::uint32_t operator()(std::uint32_t value) const {
+#ifdef __SIZEOF_INT128__
+    const std::uint64_t fraction = mFactor * value;
+    return static_cast<std::uint32_t>((static_cast<unsigned __int128>(fraction) * mDivisor) >> 64);
+#else
+    return value % mDivisor;
+#endif
+  }
+
+private:
+  std::uint64_t mFactor;
+  std::uint32_t mDivisor;
+};
+
+/// Storage for small blocks that are released all together: blocks are cut from large
+/// chunks, and a released block goes to a free list of its size class for reuse. Keeps the
+/// many small bucket arrays of the interning table out of the general allocator, which
+/// would add a header to each and slow down when tens of thousands are freed at once.
+class BlockPool {
+public:
+  BlockPool() = default;
+  BlockPool(const BlockPool&) = delete;
+  BlockPool& operator=(const BlockPool&) = delete;
+  /// Returns every chunk to the standard allocator.
+  ~BlockPool();
+
+  /// A block of `size` bytes (a multiple of 8, the same for every block of `sizeClass`),
+  /// aligned for pointers; throws std::bad_alloc.
+  void* allocate(std::size_t size, unsigned int sizeClass);
+  /// Makes `block`, allocated with the same `sizeClass`, available again.
+  void release(void* block, unsigned int sizeClass);
+  /// Exchanges the contents of two pools.
+  void swap(BlockPool& other);
+
+private:
+  static constexpr unsigned int kClasses = 32;
+
+  struct FreeBlock {
+    FreeBlock* next;
+  };
+
+  std::vector<void*> mChunks;
+  char* mCursor = nullptr;
+  std::size_t mLeft = 0;
+  std::size_t mNextChunkSize = 16 * 1024;
+  FreeBlock* mFree[kClasses] = {};
+};
+
+/// A fixed number of buckets, each an insertion-ordered list of records, in one flat array of
+/// one word per bucket. Most buckets hold zero or one record, so a bucket costs one word and
+/// a lookup usually reaches the record without a further indirection:
+///   0                      an empty bucket;
+///   low bit set            the address of a separately allocated Spill (two or more
+///                          records: size, capacity, then one record word each);
+///   otherwise              a record word, the bucket's only record.
+/// A record word is the record's address; on 64-bit hosts, when the address fits 48 bits, it
+/// also carries the top 16 bits of the record's hash in its top 16 bits (marked by bit 1), so
+/// that records of other hashes are passed over without reading them.
+class BucketArray {
+public:
+  using Word = std::uintptr_t;
+
+  /// `count` empty buckets; throws std::bad_alloc when the array cannot be allocated.
+  explicit BucketArray(unsigned int count);
+  BucketArray(const BucketArray&) = delete;
+  BucketArray& operator=(const BucketArray&) = delete;
+  /// Releases the spills, never the records.
+  ~BucketArray();
+
+  /// The number of buckets.
+  unsigned int count() const { return mCount; }
+  /// The bucket of `hash`: `hash` modulo count().
+  unsigned int indexOf(unsigned int hash) const { return mModulus(hash); }
+
+  /// Record words of one bucket, first inserted first.
+  struct View {
+    const Word* first;
+    unsigned int size;
+  };
+  /// The record words of bucket `index` (< count()).
+  View bucket(unsigned int index) const;
+
+  /// The record word of `record` (non-null, at least 4-byte aligned).
+  static Word recordWord(const table_string::Entry* record);
+  /// The record a record word names.
+  static const table_string::Entry* record(Word word) {
+    return reinterpret_cast<const table_string::Entry*>(hasTag(word) ? word & kAddressMask
+                                                                     : word);
+  }
+  /// False when the word's tag proves that its record's hash is not `hash`.
+  static bool mayHash(Word word, unsigned int hash) {
+    return !hasTag(word) || (word >> kTagShift) == (hash >> 16);
+  }
+  /// True when the word carries the top 16 bits of its record's hash.
+  static bool hasTag(Word word) { return kTagged && (word & kTagBit) != 0; }
+  /// The top 16 bits of the record's hash; only for a word with hasTag.
+  static unsigned int tag(Word word) { return static_cast<unsigned int>(word >> kTagShift); }
+
+  /// Makes room for one more record in bucket `index`, so that a following append cannot
+  /// fail; throws std::bad_alloc and leaves the bucket's records unchanged if it cannot.
+  void reserveOneMore(unsigned int index);
+  /// Appends a record word to bucket `index`; the room must have been made by reserveOneMore.
+  void append(unsigned int index, Word word);
+
+  /// Asks the processor to fetch bucket `index` ahead of use; changes nothing.
+  void prefetch(unsigned int index) const { __builtin_prefetch(&mWords[index], 1); }
+
+  /// Asks the processor to fetch the spill of bucket `index`, if it has one; changes nothing.
+  void prefetchSpill(unsigned int index) const {
+    if (isSpill(mWords[index]))
+      __builtin_prefetch(spillOf(mWords[index]));
+  }
+
+  /// Exchanges the contents of two arrays.
+  void swap(BucketArray& other);
+
+private:
+  struct Spill;
+
+  static constexpr bool kTagged = sizeof(Word) == 8;
+  static constexpr unsigned int kTagShift = kTagged ? 48 : 0;
+  static constexpr Word kTagBit = 2;
+  static constexpr Word kAddressMask = kTagged ? ((Word{1} << kTagShift) - 1) & ~Word{3} : ~Word{0};
+
+  static bool isSpill(Word word) { return (word & 1u) != 0; }
+  static Spill* spillOf(Word word) { return reinterpret_cast<Spill*>(word & ~Word{1}); }
+  static Word spillWord(Spill* spill);
+
+  Word* mWords;
+  unsigned int mCount;
+  Modulus mModulus;
+  BlockPool mSpills;
+};
+
+}  // namespace vesk::detail
+
+namespace vesk::table_string {
+
+/// The separately chained table of interned records. Grows, by the additive sequence 2089,
+/// 3139, 5229, 8369, ..., only when the bucket of a new text already holds 8 records.
+/// Records are never moved, changed or released.
+class Table : public AllocatorBase {
+public:
+  /// 2089 empty buckets, no growth yet.
+  Table();
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+
+  /// The one record whose text is the `size` bytes at `text` (null or 0 mean ""), inserted
+  /// if there is none. Never null; throws std::length_error for a size of 4294967295 and
+  /// std::bad_alloc when memory runs out (the table is then unchanged).
+  const Entry* intern(const char* text, unsigned int size);
+  /// Advances the bucket-count sequence one step and redistributes the record pointers by
+  /// their stored hashes; returns the new count.
+  unsigned int grow();
+  /// Writes the six-line report to `out`, each line ended by std::endl.
+  void printStats(std::ostream& out) const;
+
+private:
+  detail::BucketArray mBuckets;
+  unsigned int mBucketCount;
+  unsigned int mPreviousBucketCount;
+  unsigned int mRehashCount;
+};
+
+}  // namespace vesk::table_string
+
+#endif

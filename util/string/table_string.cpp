@@ -1,0 +1,61 @@
+// TableString: the handle to an interned text, and the process-wide table it interns into.
+#include "interning_table.hpp"
+
+#include "vesk/host/host_util.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+#include <ostream>
+#include <stdexcept>
+
+namespace vesk {
+
+namespace {
+
+// Created on first use and never released: handles and the text pointers they hand out must
+// stay valid until the process ends, even while static destructors run.
+table_string::Table* gTable = nullptr;
+
+unsigned int checked_size(std::size_t size) {
+  // One byte more than the text must fit the 32-bit record size for the terminating NUL.
+  if (size >= std::numeric_limits<unsigned int>::max())
+    throw std::length_error("vesk::TableString: text of 4294967295 bytes or more");
+  return static_cast<unsigned int>(size);
+}
+
+}  // namespace
+
+table_string::Table& TableString::table() {
+  if (gTable == nullptr) {
+    auto* table = new table_string::Table();
+    if (table == nullptr)
+      throw std::bad_alloc();
+    gTable = table;
+  }
+  return *gTable;
+}
+
+TableString::TableString() : mEntry(table().intern(nullptr, 0)) {}
+
+TableString::TableString(const char* text)
+    : mEntry(table().intern(text, text != nullptr ? host_strlen(text) : 0)) {}
+
+TableString::TableString(const char* text, unsigned int size)
+    : mEntry(table().intern(text, size)) {}
+
+TableString::TableString(const std::string& text)
+    : mEntry(table().intern(text.data(), checked_size(text.size()))) {}
+
+void TableString::stats(std::ostream& out) { table().printStats(out); }
+
+bool operator<(const TableString& a, const TableString& b) {
+  // Both texts are NUL-terminated; strcmp compares their bytes as unsigned char.
+  return a != b && std::strcmp(a.text(), b.text()) < 0;
+}
+
+std::ostream& operator<<(std::ostream& out, const TableString& s) {
+  return out << static_cast<std::string>(s);
+}
+
+}  // namespace vesk
