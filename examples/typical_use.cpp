@@ -21,9 +21,26 @@ void text_and_numbers() {
               whole ? "whole" : "cut", vesk_sqrt(scale), vesk_pow(scale, 2.0));
 }
 
+// Files: make a scratch tree for intermediate output, list it, and remove it whole.
+void scratch_tree() {
+  const std::string root = vesk::tempnam();
+  const std::string build = root + "/obj/debug";
+  if (!vesk::create_directory(build)) {
+    std::cout << "could not create " << build << "\n";
+    return;
+  }
+  std::cout << "created " << vesk::leaf(build) << " under " << vesk::leaf(vesk::dirname(build)) << "\n";
+  for (vesk::DirectoryIterator it(root + "/obj"); it.available(); it.advance())
+    std::cout << "entry: " << it.current() << "\n";
+  const bool gone = vesk::remove_directory(root);
+  std::cout << "removed: " << (gone ? "yes" : "no") << ", exists: "
+            << (vesk::directory_exists(root) ? "yes" : "no") << "\n";
+}
+
 }  // namespace
 
 int main() {
   text_and_numbers();
+  scratch_tree();
   return 0;
 }
