@@ -63,8 +63,10 @@ bool create_directory(const std::string& path) {
       return directory_exists(path);
   }
   const fs::path target = fs_path(path);
-  if (!file_exists(path))
-    fs::create_directory(target);
+  // The dependency reports true only for a directory it has just made, which needs no
+  // second look; otherwise the status says what is there.
+  if (!file_exists(path) && fs::create_directory(target))
+    return true;
   return fs::is_directory(target);
 }
 
