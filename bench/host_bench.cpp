@@ -3,6 +3,7 @@
 #include <vesk/host/host_util.h>
 
 #include <benchmark/benchmark.h>
+#include <isa-l/crc.h>
 #include <zlib.h>
 
 #include <cmath>
@@ -44,14 +45,26 @@ void BM_ZlibCrc32(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
+void BM_IsalCrc32(benchmark::State& state) {
+  const auto bytes = random_bytes(static_cast<std::size_t>(state.range(0)));
+  const auto size = static_cast<std::uint64_t>(bytes.size());
+  std::uint32_t crc = 0;
+  for (auto _ : state) {
+    crc = crc32_gzip_refl(crc, bytes.data(), size);
+    benchmark::DoNotOptimize(crc);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
 void crc_lengths(benchmark::internal::Benchmark* b) {
-  for (long length : {1L, 2L, 4L, 8L, 12L, 15L, 16L, 24L, 32L, 64L, 128L, 256L, 1024L,
+  for (long length : {1L, 2L, 3L, 4L, 6L, 8L, 9L, 10L, 11L, 12L, 13L, 14L, 15L, 16L, 24L, 32L, 64L, 128L, 256L, 1024L,
                       4096L, 65536L, 1L << 20, 16L << 20})
     b->Arg(length);
 }
 
 BENCHMARK(BM_HostHash)->Apply(crc_lengths);
 BENCHMARK(BM_ZlibCrc32)->Apply(crc_lengths);
+BENCHMARK(BM_IsalCrc32)->Apply(crc_lengths);
 
 // Doubles of every magnitude printed with %.17g, the form that round-trips.
 const std::vector<std::string>& printed_doubles() {

@@ -21,5 +21,8 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vesk-config.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/vesk-config-version.cmake
         DESTINATION ${VESK_CMAKE_DIR})
 
+# The pkg-config file finds the prefix relative to itself, so an installed tree can be moved.
+file(RELATIVE_PATH VESK_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" VESK_PC_TO_PREFIX "${VESK_PC_TO_PREFIX}")
 configure_file(cmake/vesk.pc.in ${CMAKE_CURRENT_BINARY_DIR}/vesk.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vesk.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

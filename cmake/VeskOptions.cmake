@@ -12,3 +12,9 @@ if(VESK_SANITIZE)
   add_compile_options(-fsanitize=${VESK_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=${VESK_SANITIZE})
 endif()
+
+# clang's sanitizers cannot run the resolvers of target clones, which run during relocation
+# before the sanitizer runtime is set up; such builds compile the baseline loops only.
+if(VESK_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  add_compile_definitions(VESK_TARGET_CLONES=)
+endif()

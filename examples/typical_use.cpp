@@ -21,6 +21,30 @@ void text_and_numbers() {
               whole ? "whole" : "cut", vesk_sqrt(scale), vesk_pow(scale, 2.0));
 }
 
+// Path names: split a source name given with Windows separators, as a tool reading a project
+// file written on another platform receives it.
+void path_names() {
+  const std::string source = "d:\\work\\model\\plant.tar.gz";
+  std::cout << "leaf: " << vesk::leaf(source) << ", basename: " << vesk::basename(source)
+            << ", extension: " << vesk::extension(source) << ", dirname: " << vesk::dirname(source)
+            << '\n';
+}
+
+// Hashing: checksum a 2x3 array of REAL values, shape included, and print the MD5 digest.
+void checksum_array() {
+  const vesk::Dimension shape(2, 3);
+  const double elements[6] = {1.0, 2.0, 3.0, 4.0, 5.0, 6.0};
+  vesk::MD5Hasher hasher;
+  hasher.addValue(shape);
+  hasher.addData(vesk::DataTypeId::REAL, shape.getNumElements(), elements);
+  std::vector<unsigned int> digest;
+  hasher.hashValue(digest);
+  char text[4 * 9];
+  vesk_snprintf(text, sizeof text, "%08x %08x %08x %08x", digest[0], digest[1], digest[2],
+                digest[3]);
+  std::cout << "md5 of " << shape << " REAL array: " << text << '\n';
+}
+
 // Files: make a scratch tree for intermediate output, list it, and remove it whole.
 void scratch_tree() {
   const std::string root = vesk::tempnam();
@@ -29,7 +53,8 @@ void scratch_tree() {
     std::cout << "could not create " << build << "\n";
     return;
   }
-  std::cout << "created " << vesk::leaf(build) << " under " << vesk::leaf(vesk::dirname(build)) << "\n";
+  std::cout << "created " << vesk::leaf(build) << " under " << vesk::leaf(vesk::dirname(build))
+            << "\n";
   for (vesk::DirectoryIterator it(root + "/obj"); it.available(); it.advance())
     std::cout << "entry: " << it.current() << "\n";
   const bool gone = vesk::remove_directory(root);
@@ -41,6 +66,8 @@ void scratch_tree() {
 
 int main() {
   text_and_numbers();
+  path_names();
+  checksum_array();
   scratch_tree();
   return 0;
 }

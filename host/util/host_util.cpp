@@ -21,7 +21,7 @@ namespace {
 
 // Below this many bytes zlib's table-driven CRC beats ISA-L's folding kernel, whose set-up
 // cost only pays off on longer runs; measured in bench/host_bench.cpp.
-constexpr unsigned int kShortCrcBytes = 16;
+constexpr unsigned int kShortCrcBytes = 8;
 
 constexpr unsigned int kTmpnamBufferSize = 2048;
 

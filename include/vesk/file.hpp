@@ -98,7 +98,8 @@ namespace vesk {
 // ---------------------------------------------------------------------------------------------
 
 /// The last element of `path`; "." when the path ends in a separator that is not a root.
-/// "dir\\sub\\a.tar.gz" -> "a.tar.gz"; "/a/b/" -> "."; "/" -> "/"; "d:" -> "d:"; "//net" -> "//net".
+/// "dir\\sub\\a.tar.gz" -> "a.tar.gz"; "/a/b/" -> "."; "/" -> "/"; "d:" -> "d:";
+/// "//net" -> "//net".
 VESK_API std::string leaf(const std::string& path);
 
 /// The leaf of `path` up to, not including, its last '.'; the whole leaf when it has no '.'.

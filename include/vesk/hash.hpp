@@ -3,5 +3,201 @@
 #define VESK_HASH_HPP
 
 #include "vesk/base.hpp"
+#include "vesk/data.hpp"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace vesk {
+
+/// Empty marker type; hashing one is a programming error that Hasher::addValue reports.
+struct NullSize {};
+
+/// Abstract base of the library's hashers. Every value fed is turned into a fixed,
+/// host-independent byte stream (integers most significant byte first, floating-point values by
+/// bit pattern, no tags or lengths between values) that is cut into 1024-byte blocks at stream
+/// offsets 0, 1024, 2048, ... and handed to the derived algorithm. One thread at a time.
+class VESK_API Hasher : public AllocatorBase {
+public:
+  /// An empty stream: nothing buffered.
+  Hasher();
+  /// Takes the source's buffered bytes; the copy then continues independently.
+  Hasher(const Hasher& other);
+  /// Takes the source's buffered bytes; returns `*this`.
+  Hasher& operator=(const Hasher& other);
+  /// Drops any buffered bytes without handing them over.
+  virtual ~Hasher();
+
+  /// Finishes the hash and writes it to `result`; the derived class fixes its size and form.
+  virtual void hashValue(std::vector<unsigned int>& result) = 0;
+
+  /// Feeds the bytes of [begin, end) unchanged, in address order.
+  void addBytes(const unsigned char* begin, const unsigned char* end);
+  /// Feeds the 1 byte of `v`.
+  void addValue(const char& v);
+  /// Feeds the 1 byte of `v`.
+  void addValue(const unsigned char& v);
+  /// Feeds 1 byte: 0x01 for true, 0x00 for false.
+  void addValue(const bool& v);
+  /// Feeds the 16-bit pattern of `v`, most significant byte first.
+  void addValue(const short& v);
+  /// Feeds `v` as 2 bytes, most significant byte first.
+  void addValue(const unsigned short& v);
+  /// Feeds the 32-bit two's-complement pattern of `v`, most significant byte first.
+  void addValue(const int& v);
+  /// Feeds `v` as 4 bytes, most significant byte first.
+  void addValue(const unsigned int& v);
+  /// Feeds 4 bytes as addValue(int) when `v` fits 32 bits signed; otherwise 8 bytes: the low
+  /// 32 bits of the pattern, then the high 32 bits, each most significant byte first.
+  void addValue(const long long& v);
+  /// Feeds 4 bytes as addValue(unsigned int) when `v` < 2^32; otherwise 8 bytes: the low
+  /// 32 bits, then the high 32 bits, each most significant byte first.
+  void addValue(const unsigned long long& v);
+  /// Feeds the IEEE single pattern as 4 bytes: bits 8-15, 0-7, 24-31, 16-23 (low half first,
+  /// each half most significant byte first). -0.0 and NaNs are fed by their bits.
+  void addValue(const float& v);
+  /// Feeds the IEEE double pattern as 8 bytes: the low word, then the high word, each most
+  /// significant byte first. -0.0 and NaNs are fed by their bits.
+  void addValue(const double& v);
+  /// Feeds the characters of `s` before its terminating NUL; a null `s` feeds nothing.
+  void addValue(const char* s);
+  /// Feeds the s.size() characters of `s`, with no terminator or length.
+  void addValue(const std::string& s);
+  /// Feeds 8 bytes: d.m(), then d.n(), each most significant byte first.
+  void addValue(const Dimension& d);
+  /// A programming error: reports "shouldn't get here" through vesk_assertion and, if that
+  /// returns, feeds 4 zero bytes.
+  void addValue(const NullSize& v);
+  /// Feeds the `count` elements at `data` one after another: LOGICAL and STRING bytes unchanged,
+  /// REAL as addValue(double), INTEGER as addValue(int), UINTEGER as addValue(unsigned int).
+  /// Any other `type` is reported through vesk_assertion and feeds nothing.
+  void addData(DataTypeId::Type type, unsigned int count, const void* data);
+
+protected:
+  /// Hands the buffered bytes (0 to 1023 of them, possibly none) to the algorithm and empties
+  /// the buffer. Derived classes call it before reading their result.
+  void flush();
+
+private:
+  // Turns `count` whole elements at `in` into their stream form at `out`.
+  using Encoder = void (*)(unsigned char* out, const unsigned char* in, std::size_t count);
+
+  // Consumes one block of the stream: a full 1024-byte block, or the partial block of a flush.
+  virtual void hashBytes(const unsigned char* begin, const unsigned char* end) = 0;
+
+  // Feeds a value's encoding of at most 8 bytes.
+  void append(const unsigned char* bytes, std::size_t count);
+  // Feeds `count` elements of `size` bytes, encoding them straight into the buffer.
+  void addElements(const unsigned char* data, std::size_t count, std::size_t size, Encoder encode);
+
+  unsigned char* mCurrent;
+  unsigned char* mEnd;
+  unsigned char mBuffer[1024];
+};
+
+/// A Hasher that chains the host's 32-bit hash over the blocks of the stream:
+/// h = host_hash_n_bytes(h, block size, block) for every block, starting from the seed.
+class VESK_API CrcHasher : public Hasher {
+public:
+  /// An empty stream whose running value starts at `seed`.
+  CrcHasher(unsigned int seed = 0);
+  /// Takes the source's buffered bytes and running value.
+  CrcHasher(const CrcHasher& other);
+  /// Takes the source's buffered bytes and running value; returns `*this`.
+  CrcHasher& operator=(const CrcHasher& other);
+  /// Drops any buffered bytes.
+  ~CrcHasher() override;
+
+  /// Hands over the buffered bytes and returns the running value, which stays: feeding may
+  /// continue from it.
+  unsigned int getHash();
+  /// Resizes `result` to one element, hands over the buffered bytes, stores the running value
+  /// in result[0] and restarts the running value at 0 (not at the seed).
+  void hashValue(std::vector<unsigned int>& result) override;
+
+private:
+  void hashBytes(const unsigned char* begin, const unsigned char* end) override;
+
+  unsigned int mHash;
+};
+
+/// The MD5 message digest of RFC 1321, fed incrementally. The 128-bit result is handed out as
+/// the four chaining words A, B, C, D; the standard's 16-byte digest is those words, each
+/// written least significant byte first. One thread at a time per engine.
+class VESK_API MD5 : public AllocatorBase {
+public:
+  /// An engine in the initial state of RFC 1321, with nothing fed and not hashed.
+  MD5();
+  /// Copies every member, the partial block and the hashed mark included.
+  MD5(const MD5& other);
+  /// Copies every member, the partial block and the hashed mark included; returns `*this`.
+  MD5& operator=(const MD5& other);
+  /// Does nothing: the engine owns no resource.
+  ~MD5();
+
+  /// Feeds the bytes of [begin, end). Whole 64-byte blocks are compressed straight from the
+  /// caller's memory; only the bytes of an incomplete block are kept. An empty range changes
+  /// nothing.
+  void addBytes(const unsigned char* begin, const unsigned char* end);
+  /// Pads the message, appends its length in bits and writes A, B, C, D to digest[0..3].
+  /// The engine is not reset: further bytes continue the padded message, and a later hashIt
+  /// finishes that longer message. `digest` must have room for four words.
+  void hashIt(unsigned int* digest);
+  /// True once hashIt has run on this engine (or on the engine it was copied from).
+  bool isHashed() const;
+
+private:
+  // Compresses one 64-byte block into mState.
+  void transform(const unsigned char* block);
+  // Writes each word of [begin, end) as 4 bytes, least significant byte first.
+  static void encode(unsigned char* out, const unsigned int* begin, const unsigned int* end);
+  // Reads each 4 bytes of [begin, end) as one word, least significant byte first.
+  static void decode(unsigned int* out, const unsigned char* begin, const unsigned char* end);
+
+  unsigned int mState[4];
+  unsigned int mCount[2];  // bits fed so far, modulo 2^64: low word, then high word
+  unsigned char mBuffer[64];
+  bool mHashed;
+
+  static const unsigned char smPadding[64];
+};
+
+/// A Hasher whose blocks go to an MD5 engine of its own. Its result continues from the
+/// finished state: a second hashValue digests the first stream, its padding and length, and
+/// what followed. Use a new MD5Hasher for a fresh digest.
+class VESK_API MD5Hasher : public Hasher {
+public:
+  /// An empty stream and a new engine.
+  MD5Hasher();
+  /// Takes the source's buffered bytes and an engine of its own in the state of the source's.
+  MD5Hasher(const MD5Hasher& other);
+  /// Takes the source's buffered bytes and engine state, keeping its own engine; returns `*this`.
+  MD5Hasher& operator=(const MD5Hasher& other);
+  /// Destroys the engine; buffered bytes are dropped.
+  ~MD5Hasher() override;
+
+  /// Hands over the buffered bytes, resizes `result` to four elements and writes the digest
+  /// words A, B, C, D to them.
+  void hashValue(std::vector<unsigned int>& result) override;
+
+private:
+  MD5& getRec();
+  void hashBytes(const unsigned char* begin, const unsigned char* end) override;
+
+  MD5* mRec;
+};
+
+}  // namespace vesk
+
+extern "C" {
+
+/// Writes the MD5 digest of the bytes [begin, end) to digest[0..3] as the words A, B, C, D
+/// (the empty message gives 0xd98c1dd4, 0x04b2008f, 0x980980e9, 0x7e42f8ec). Allocates nothing
+/// and may run on any number of threads at once.
+VESK_API void vesk_md5_bytes(const unsigned char* begin, const unsigned char* end,
+                             unsigned int* digest);
+
+}  // extern "C"
 
 #endif

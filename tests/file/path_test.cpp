@@ -80,13 +80,14 @@ TEST(PathNames, IgnoresALeadingDoubleSlashColon) {
   expect_row({"\\\\:x\\y", "y", "y", "", "x/"});
 }
 
-// A separator after the second character ends a network name only when the path begins with
-// two separators; "a/b/" ends in an ordinary trailing separator like "ab/c/".
+// A separator ends a network name only when the path begins with two separators: "a/b/" and
+// "./build/" end in an ordinary trailing separator, like "ab/c/".
 TEST(PathNames, TrailingSeparatorAfterAShortFirstElementIsNotARoot) {
   expect_row({"a/b/", ".", "", ".", "a/b"});
   expect_row({"a/bc/", ".", "", ".", "a/bc"});
   expect_row({"a\\bc\\", ".", "", ".", "a/bc"});
   expect_row({"ab/c/", ".", "", ".", "ab/c"});
+  expect_row({"./build/", ".", "", ".", "./build"});
 }
 
 TEST(PathNames, ResultsNeverHoldABackslash) {

@@ -19,16 +19,15 @@ std::size_t leaf_start(const GenericPathView& g) {
     return 0;
   if (size > 0 && g.separator(size - 1))
     return size - 1;
-  // One backward pass finds the last separator, and the last ':' that is not the final
-  // character in case there is no separator at all.
-  std::size_t colon = npos;
-  for (std::size_t i = size; i-- > 0;) {
-    if (g.separator(i))
-      return i == 1 && g.separator(0) ? 0 : i + 1;  // "//net" is a single element
-    if (colon == npos && i + 2 <= size && g[i] == ':')
-      colon = i;
-  }
-  return colon == npos ? 0 : colon + 1;
+  const std::size_t last = g.last_separator(size);
+  if (last != npos)
+    return last == 1 && g.separator(0) ? 0 : last + 1;  // "//net" is a single element
+  // Without a separator, a drive's ':' ends the prefix unless it is the last character.
+  if (size >= 2)
+    for (std::size_t i = size - 1; i-- > 0;)
+      if (g[i] == ':')
+        return i + 1;
+  return 0;
 }
 
 // Position of the root separator among the first `end` characters of `g`, or npos: the '/'

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include <string.h>  // memrchr, a GNU extension of the C library
+
 namespace vesk::detail {
 
 /// A path read in its generic form without copying it: only the text before the first NUL
@@ -16,7 +18,8 @@ class GenericPathView {
 public:
   static constexpr std::size_t npos = std::string::npos;
 
-  explicit GenericPathView(const std::string& path) noexcept : mData(path.data()), mSize(path.size()) {
+  explicit GenericPathView(const std::string& path) noexcept
+      : mData(path.data()), mSize(path.size()) {
     if (const void* nul = std::memchr(mData, '\0', mSize))
       mSize = static_cast<std::size_t>(static_cast<const char*>(nul) - mData);
     if (mSize >= 3 && mData[0] == '/' && mData[1] == '/' && mData[2] == ':') {
@@ -33,17 +36,32 @@ public:
   /// True when character `i` (below size()) is a separator, '/' or '\'.
   bool separator(std::size_t i) const noexcept { return mData[i] == '/' || mData[i] == '\\'; }
 
+  /// Position of the last separator before `end` (at most size()), or npos. Costs two
+  /// vectorised backward scans, the second only over what follows the last '/'.
+  std::size_t last_separator(std::size_t end) const noexcept {
+    const void* slash = memrchr(mData, '/', end);
+    const std::size_t after = slash != nullptr ? offset(slash) + 1 : 0;
+    if (const void* backslash = memrchr(mData + after, '\\', end - after))
+      return offset(backslash);
+    return slash != nullptr ? after - 1 : npos;
+  }
+
   /// Characters [begin, end) of the generic form as a string with '/' as its only separator;
   /// the one allocation is the result's own.
   std::string substr(std::size_t begin, std::size_t end) const {
     std::string result(mData + begin, mData + end);
-    for (char& c : result)
-      if (c == '\\')
-        c = '/';
+    if (std::memchr(result.data(), '\\', result.size()) != nullptr)
+      for (char& c : result)
+        if (c == '\\')
+          c = '/';
     return result;
   }
 
 private:
+  std::size_t offset(const void* p) const noexcept {
+    return static_cast<std::size_t>(static_cast<const char*>(p) - mData);
+  }
+
   const char* mData;
   std::size_t mSize;
 };

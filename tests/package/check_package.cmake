@@ -1,0 +1,32 @@
+# Installs the build tree into a scratch prefix, then builds and runs two consumers against it:
+# one with find_package(vesk), one with pkg-config and a plain compiler command.
+# Arguments: BUILD_DIR, SOURCE_DIR, WORK_DIR, CXX, CXX_FLAGS, GENERATOR.
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "failed (${result}): ${ARGN}\n${output}")
+  endif()
+  message(STATUS "${output}")
+endfunction()
+
+set(prefix ${WORK_DIR}/prefix)
+file(REMOVE_RECURSE ${WORK_DIR})
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/consumer -B ${WORK_DIR}/cmake -G ${GENERATOR}
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}")
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake)
+run(${WORK_DIR}/cmake/consumer)
+run(${WORK_DIR}/cmake/host_consumer)
+
+file(GLOB pc_dir LIST_DIRECTORIES true ${prefix}/lib*/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} ${pc_dir})
+execute_process(COMMAND pkg-config --cflags --libs vesk OUTPUT_VARIABLE flags
+                RESULT_VARIABLE result OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "pkg-config does not know vesk")
+endif()
+separate_arguments(flags UNIX_COMMAND "${flags}")
+separate_arguments(extra UNIX_COMMAND "${CXX_FLAGS}")
+run(${CXX} -std=c++17 ${extra} ${SOURCE_DIR}/consumer/consumer.cpp -o ${WORK_DIR}/pc_consumer ${flags})
+run(${WORK_DIR}/pc_consumer)
