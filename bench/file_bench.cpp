@@ -34,10 +34,11 @@ std::string scratch_root() {
   return pattern;
 }
 
-// The process-wide scratch directory, removed at exit.
+// The process-wide scratch directory, removed at exit. Never destroyed itself, so the exit
+// handler can still read it.
 const std::string& scratch() {
-  static const std::string root = [] {
-    std::string made = scratch_root();
+  static const std::string* const root = [] {
+    const std::string* made = new std::string(scratch_root());
     std::atexit([] {
       nftw(scratch().c_str(),
            [](const char* path, const struct stat*, int type, struct FTW*) {
@@ -47,7 +48,7 @@ const std::string& scratch() {
     });
     return made;
   }();
-  return root;
+  return *root;
 }
 
 void make_file(const std::string& path) {
