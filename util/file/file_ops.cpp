@@ -71,13 +71,19 @@ bool create_directory(const std::string& path) {
 }
 
 bool remove_directory(const std::string& path) {
-  const fs::path target = fs_path(path);
-  const fs::file_status own = fs::symlink_status(target);
-  if (fs::is_symlink(own)) {
-    // A link to a directory is removed as a link: what it leads to is outside the tree.
-    if (fs::is_directory(fs::status(target)))
-      fs::remove(target);
-  } else if (fs::is_directory(own)) {
+  const std::string generic = detail::generic_path(path);
+  const fs::path target(generic);
+  // The link test looks at the entry itself: "link/" would name the link's target, whose
+  // content is outside the tree being removed.
+  std::string::size_type end = generic.size();
+  while (end > 1 && generic[end - 1] == '/')
+    --end;
+  const fs::path entry(generic.substr(0, end));
+  if (fs::is_symlink(fs::symlink_status(entry))) {
+    // A link to a directory is removed as a link; other links are left, as files are.
+    if (fs::is_directory(fs::status(entry)))
+      fs::remove(entry);
+  } else if (fs::is_directory(fs::symlink_status(target))) {
     remove_tree(target);
   }
   return nothing_left(target);
