@@ -83,6 +83,23 @@ void source_positions() {
   std::cout << where << '\n';
 }
 
+// Files: make a scratch tree for intermediate output, list it, and remove it whole.
+void scratch_tree() {
+  const std::string root = vesk::tempnam();
+  const std::string build = root + "/obj/debug";
+  if (!vesk::create_directory(build)) {
+    std::cout << "could not create " << build << "\n";
+    return;
+  }
+  std::cout << "created " << vesk::leaf(build) << " under " << vesk::leaf(vesk::dirname(build))
+            << "\n";
+  for (vesk::DirectoryIterator it(root + "/obj"); it.available(); it.advance())
+    std::cout << "entry: " << it.current() << "\n";
+  const bool gone = vesk::remove_directory(root);
+  std::cout << "removed: " << (gone ? "yes" : "no") << ", exists: "
+            << (vesk::directory_exists(root) ? "yes" : "no") << "\n";
+}
+
 }  // namespace
 
 int main() {
@@ -91,5 +108,6 @@ int main() {
   typed_data();
   path_names();
   checksum_array();
+  scratch_tree();
   return 0;
 }

@@ -6,6 +6,85 @@
 
 #include <string>
 
+// ---------------------------------------------------------------------------------------------
+// Directory iteration and file and directory operations
+// ---------------------------------------------------------------------------------------------
+
+namespace vesk {
+
+class DirectoryIteratorData;
+
+/// Walks the entries of one directory in the order in which the operating system lists them,
+/// "." and ".." included, without recursing, filtering or sorting. Use: while available(),
+/// read current(), then advance(). Never reports an error: a directory that cannot be read
+/// gives an iterator that is not open(). Used by one thread at a time.
+class VESK_API DirectoryIterator {
+public:
+  /// Starts the walk of `directory`; '/' and '\' are both separators, trailing separators are
+  /// ignored, and an empty argument (or separators only) names the root directory.
+  DirectoryIterator(const std::string& directory);
+  /// Ends the walk and releases the operating system's handle.
+  ~DirectoryIterator();
+  DirectoryIterator(const DirectoryIterator&) = delete;
+  DirectoryIterator& operator=(const DirectoryIterator&) = delete;
+
+  /// True when the walk was started; stays true after the last entry.
+  bool open() const;
+  /// True when there is a current entry.
+  bool available() const;
+  /// The current entry's bare name (never with the directory part), or "" when not available().
+  std::string current() const;
+  /// Moves to the next entry; after the last one available() becomes false. Does nothing when
+  /// available() is false.
+  void advance();
+
+private:
+  DirectoryIteratorData& data();
+  const DirectoryIteratorData& data() const;
+
+  // Host-allocated through AllocatorBase; null only when the host allocator was exhausted,
+  // and such an iterator behaves as one that was never started.
+  DirectoryIteratorData* mData;
+};
+
+/// True when a directory exists at `path` (links are followed); a missing path is no error.
+/// '\' is a separator. Raises boost::filesystem::filesystem_error when the status query fails
+/// for any other reason. Examples: "/tmp" -> true, "/etc/passwd" -> false, "" -> false.
+VESK_API bool directory_exists(const std::string& path);
+
+/// True when a regular file exists at `path` (links are followed); a directory is not a file.
+/// Raises boost::filesystem::filesystem_error when the status query fails other than by absence.
+/// Examples: "/etc/passwd" -> true, "/tmp" -> false, "" -> false.
+VESK_API bool file_exists(const std::string& path);
+
+/// Removes the regular file at `path` (a link to one is removed as a link, its target stays).
+/// True when afterwards neither a directory nor a regular file exists there: a directory is
+/// never removed (false), a missing path gives true. Failures raise the filesystem_error.
+VESK_API bool remove_file(const std::string& path);
+
+/// Creates the directory at `path` and every missing ancestor, outermost first. True when a
+/// directory exists there afterwards; a regular file in the way gives false and creates
+/// nothing. Failures of the operating system raise the filesystem_error, keeping what exists.
+VESK_API bool create_directory(const std::string& path);
+
+/// Removes the directory at `path` with everything in it, depth first. Links are never
+/// followed: a link inside the tree, or a link at `path` itself, is removed as a link, and
+/// nothing outside the tree is deleted. True when afterwards neither a directory nor a regular
+/// file exists at `path`; a regular file there is left (false). Failures raise the
+/// filesystem_error, keeping what was removed so far.
+VESK_API bool remove_directory(const std::string& path);
+
+/// A fresh temporary file name from the host, with '/' as its only separator (for example
+/// "/tmp/vesk-0123456789abcdef01234567"); nothing is created on disk. "" when the host has
+/// no name to give.
+VESK_API std::string tempnam();
+
+}  // namespace vesk
+
+// ---------------------------------------------------------------------------------------------
+// End of directory iteration and file and directory operations
+// ---------------------------------------------------------------------------------------------
+
 namespace vesk {
 
 // ---------------------------------------------------------------------------------------------

@@ -1,0 +1,236 @@
+// File-system benchmarks: tree removal against `rm -rf`, deep creation against `mkdir -p`, and
+// DirectoryIterator against a plain readdir loop. Real time throughout, since the commands run
+// in child processes. Scratch space is under $TMPDIR (else /tmp).
+#include <vesk/file.hpp>
+
+#include <benchmark/benchmark.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+std::string scratch_root() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                        "/vesk-file-bench-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    std::abort();
+  }
+  return pattern;
+}
+
+// The process-wide scratch directory, removed at exit. Never destroyed itself, so the exit
+// handler can still read it.
+const std::string& scratch() {
+  static const std::string* const root = [] {
+    const std::string* made = new std::string(scratch_root());
+    std::atexit([] {
+      nftw(scratch().c_str(),
+           [](const char* path, const struct stat*, int type, struct FTW*) {
+             return type == FTW_DP ? rmdir(path) : unlink(path);
+           },
+           64, FTW_DEPTH | FTW_PHYS);
+    });
+    return made;
+  }();
+  return *root;
+}
+
+void make_file(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) {
+    std::perror(path.c_str());
+    std::abort();
+  }
+  close(fd);
+}
+
+void make_dir(const std::string& path) {
+  if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
+    std::perror(path.c_str());
+    std::abort();
+  }
+}
+
+// Runs a command and waits for it; aborts the run when it fails, so no figure hides a failure.
+void run(std::vector<std::string> arguments) {
+  std::vector<char*> argv;
+  for (std::string& argument : arguments)
+    argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  int status = 0;
+  if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0 ||
+      waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed\n", argv[0]);
+    std::abort();
+  }
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// ----- remove_directory of 20,000 files in 200 directories ------------------------------------
+
+// 20 directories of 10 subdirectories each; 100 empty files in every subdirectory.
+std::string make_tree() {
+  static int serial = 0;
+  const std::string root = scratch() + "/tree" + std::to_string(serial++);
+  make_dir(root);
+  for (int top = 0; top < 20; ++top) {
+    const std::string upper = root + "/dir" + std::to_string(top);
+    make_dir(upper);
+    for (int sub = 0; sub < 10; ++sub) {
+      const std::string lower = upper + "/sub" + std::to_string(sub);
+      make_dir(lower);
+      for (int file = 0; file < 100; ++file)
+        make_file(lower + "/file" + std::to_string(file) + ".o");
+    }
+  }
+  return root;
+}
+
+void BM_RemoveTree_Vesk(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::string root = make_tree();
+    sync();
+    state.ResumeTiming();
+    if (!vesk::remove_directory(root) || exists(root))
+      state.SkipWithError("tree not removed");
+  }
+}
+
+void BM_RemoveTree_RmRf(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::string root = make_tree();
+    sync();
+    state.ResumeTiming();
+    run({"rm", "-rf", root});
+    if (exists(root))
+      state.SkipWithError("tree not removed");
+  }
+}
+
+// ----- create_directory of a 30-level path ------------------------------------------------------
+
+std::string deep_path(int serial) {
+  std::string path = scratch() + "/deep" + std::to_string(serial);
+  for (int level = 1; level < 30; ++level)
+    path += "/level" + std::to_string(level);
+  return path;
+}
+
+template <class Create>
+void create_deep(benchmark::State& state, Create create) {
+  int serial = 0;
+  for (auto _ : state) {
+    const std::string path = deep_path(serial++);
+    create(path);
+    state.PauseTiming();
+    if (!exists(path))
+      state.SkipWithError("path not created");
+    // Removed at once, so every iteration starts from the same nearly empty scratch directory.
+    run({"rm", "-rf", scratch() + "/deep" + std::to_string(serial - 1)});
+    state.ResumeTiming();
+  }
+}
+
+void BM_CreateDeep_Vesk(benchmark::State& state) {
+  create_deep(state, [](const std::string& path) { vesk::create_directory(path); });
+}
+
+void BM_CreateDeep_MkdirP(benchmark::State& state) {
+  create_deep(state, [](const std::string& path) { run({"mkdir", "-p", path}); });
+}
+
+// What `mkdir -p` does, in this process and without its start-up: one mkdir per prefix,
+// an existing directory being no error. The figure without the cost of a process.
+void BM_CreateDeep_MkdirLoop(benchmark::State& state) {
+  create_deep(state, [](const std::string& path) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+      const std::string prefix = path.substr(0, slash);
+      if (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
+        std::abort();
+      if (slash == std::string::npos)
+        break;
+    }
+  });
+}
+
+// ----- walking a directory of 100,000 entries -----------------------------------------------
+
+const std::string& big_directory() {
+  static const std::string path = [] {
+    const std::string made = scratch() + "/big";
+    make_dir(made);
+    for (int i = 0; i < 100000; ++i)
+      make_file(made + "/entry" + std::to_string(i));
+    return made;
+  }();
+  return path;
+}
+
+void BM_Walk_DirectoryIterator(benchmark::State& state) {
+  const std::string& directory = big_directory();
+  for (auto _ : state) {
+    std::size_t entries = 0;
+    std::size_t characters = 0;
+    for (vesk::DirectoryIterator it(directory); it.available(); it.advance()) {
+      ++entries;
+      characters += it.current().size();
+    }
+    benchmark::DoNotOptimize(characters);
+    if (entries != 100002)
+      state.SkipWithError("wrong number of entries");
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 100002);
+}
+
+void BM_Walk_Readdir(benchmark::State& state) {
+  const std::string& directory = big_directory();
+  for (auto _ : state) {
+    std::size_t entries = 0;
+    std::size_t characters = 0;
+    DIR* handle = opendir(directory.c_str());
+    while (const dirent* entry = readdir(handle)) {
+      ++entries;
+      characters += std::strlen(entry->d_name);
+    }
+    closedir(handle);
+    benchmark::DoNotOptimize(characters);
+    if (entries != 100002)
+      state.SkipWithError("wrong number of entries");
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 100002);
+}
+
+}  // namespace
+
+BENCHMARK(BM_RemoveTree_Vesk)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_RemoveTree_RmRf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_CreateDeep_Vesk)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(200);
+BENCHMARK(BM_CreateDeep_MkdirP)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(200);
+BENCHMARK(BM_CreateDeep_MkdirLoop)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(200);
+BENCHMARK(BM_Walk_DirectoryIterator)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Walk_Readdir)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();

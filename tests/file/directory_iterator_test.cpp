@@ -1,0 +1,139 @@
+// Tests of DirectoryIterator: every walk is compared with what a plain readdir loop lists.
+#include "vesk/file.hpp"
+
+#include "file/scratch_dir.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using vesk::DirectoryIterator;
+using vesk::testing::os_listing;
+using vesk::testing::ScratchDir;
+using vesk::testing::write_file;
+
+std::vector<std::string> walk(const std::string& directory) {
+  std::vector<std::string> names;
+  DirectoryIterator it(directory);
+  while (it.available()) {
+    names.push_back(it.current());
+    it.advance();
+  }
+  return names;
+}
+
+TEST(DirectoryIterator, WalksEveryEntryInTheOperatingSystemsOrder) {
+  ScratchDir dir;
+  write_file(dir / "a");
+  write_file(dir / "b");
+
+  DirectoryIterator it(dir.path());
+  EXPECT_TRUE(it.open());
+  std::vector<std::string> names;
+  while (it.available()) {
+    names.push_back(it.current());
+    it.advance();
+  }
+  EXPECT_EQ(names, os_listing(dir.path()));
+  EXPECT_EQ(names.size(), 4u);  // a, b, "." and ".."
+
+  // Exhausted: still open, nothing current, and advancing changes nothing.
+  EXPECT_TRUE(it.open());
+  EXPECT_FALSE(it.available());
+  EXPECT_EQ(it.current(), "");
+  it.advance();
+  EXPECT_TRUE(it.open());
+  EXPECT_FALSE(it.available());
+  EXPECT_EQ(it.current(), "");
+}
+
+TEST(DirectoryIterator, ListsEntriesOfEveryKindAsBareNames) {
+  ScratchDir dir;
+  for (int i = 0; i < 300; ++i)
+    write_file(dir / ("file" + std::to_string(i)));
+  ASSERT_EQ(mkdir((dir / "sub").c_str(), 0700), 0);
+  write_file(dir / "sub/inner");  // never listed: the walk does not recurse
+  ASSERT_EQ(symlink("sub", (dir / "link").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", (dir / "dangling").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  write_file(dir / "name with spaces\\and backslash");
+
+  std::vector<std::string> expected = os_listing(dir.path());
+  ASSERT_EQ(expected.size(), 300u + 7u);
+  EXPECT_EQ(walk(dir.path()), expected);
+}
+
+TEST(DirectoryIterator, DirectoryThatCannotBeWalkedIsNotStarted) {
+  ScratchDir dir;
+  write_file(dir / "plain");
+  const std::string cases[] = {dir / "missing", dir / "plain", dir / "missing/deeper",
+                               dir / "plain/"};
+  for (const std::string& path : cases) {
+    DirectoryIterator it(path);
+    EXPECT_FALSE(it.open()) << path;
+    EXPECT_FALSE(it.available()) << path;
+    EXPECT_EQ(it.current(), "") << path;
+    it.advance();
+    EXPECT_FALSE(it.open()) << path;
+    EXPECT_FALSE(it.available()) << path;
+  }
+}
+
+TEST(DirectoryIterator, SeparatorsOfEitherKindAndTrailingOnesNameTheSameDirectory) {
+  ScratchDir dir;
+  ASSERT_EQ(mkdir((dir / "sub").c_str(), 0700), 0);
+  write_file(dir / "sub/a");
+  write_file(dir / "sub/b");
+  const std::vector<std::string> expected = os_listing(dir / "sub");
+  std::string backslashed = dir / "sub";
+  for (char& c : backslashed)
+    c = c == '/' ? '\\' : c;
+
+  const std::string spellings[] = {dir / "sub",   dir / "sub/",   dir / "sub\\",
+                                   dir / "sub//", dir / "sub/\\", backslashed,
+                                   backslashed + "\\", dir.path() + "\\sub"};
+  for (const std::string& spelling : spellings)
+    EXPECT_EQ(walk(spelling), expected) << spelling;
+}
+
+TEST(DirectoryIterator, EmptyArgumentOrSeparatorsOnlyWalkTheRoot) {
+  const std::vector<std::string> root = os_listing("/");
+  ASSERT_FALSE(root.empty());
+  for (const char* spelling : {"", "/", "\\", "///", "/\\/"}) {
+    DirectoryIterator it(spelling);
+    EXPECT_TRUE(it.open()) << '[' << spelling << ']';
+    EXPECT_EQ(walk(spelling), root) << '[' << spelling << ']';
+  }
+}
+
+TEST(DirectoryIterator, IteratorsOnOneDirectoryDoNotDisturbEachOther) {
+  ScratchDir dir;
+  for (const char* name : {"x", "y", "z"})
+    write_file(dir / name);
+  const std::vector<std::string> expected = os_listing(dir.path());
+
+  DirectoryIterator first(dir.path());
+  DirectoryIterator second(dir.path());
+  std::vector<std::string> seen_first;
+  std::vector<std::string> seen_second;
+  while (first.available() || second.available()) {
+    if (first.available()) {
+      seen_first.push_back(first.current());
+      first.advance();
+    }
+    // The second walk runs at half the pace of the first until the first ends.
+    if (second.available() && (seen_first.size() % 2 == 0 || !first.available())) {
+      seen_second.push_back(second.current());
+      second.advance();
+    }
+  }
+  EXPECT_EQ(seen_first, expected);
+  EXPECT_EQ(seen_second, expected);
+}
+
+}  // namespace

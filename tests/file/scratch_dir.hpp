@@ -1,0 +1,91 @@
+// Scratch directories for the file-system tests, made and cleaned with plain system calls so
+// that the code under test never has to clean up after itself.
+#ifndef VESK_TESTS_FILE_SCRATCH_DIR_HPP
+#define VESK_TESTS_FILE_SCRATCH_DIR_HPP
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace vesk::testing {
+
+/// A fresh directory under $TMPDIR (the test's build folder), removed with all its content,
+/// links never followed, when the object goes.
+class ScratchDir {
+public:
+  ScratchDir() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                          "/vesk-file-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+      std::perror("mkdtemp");
+      std::abort();
+    }
+    mPath = pattern;
+  }
+  ~ScratchDir() { remove_tree(mPath); }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& path() const { return mPath; }
+  /// The scratch directory joined with `relative`.
+  std::string operator/(const std::string& relative) const { return mPath + "/" + relative; }
+
+  /// Removes `path` and everything below it; a missing path is fine.
+  static void remove_tree(const std::string& path) {
+    // Directories may have lost their permissions in a test; give them back before walking.
+    nftw(path.c_str(), restore_and_remove, 64, FTW_DEPTH | FTW_PHYS);
+  }
+
+private:
+  static int restore_and_remove(const char* path, const struct stat*, int type, struct FTW*) {
+    if (type == FTW_DP || type == FTW_D || type == FTW_DNR) {
+      chmod(path, 0700);
+      rmdir(path);
+    } else {
+      unlink(path);
+    }
+    return 0;
+  }
+
+  std::string mPath;
+};
+
+/// Creates a regular file holding `text`; aborts the test program on failure.
+inline void write_file(const std::string& path, const std::string& text = "x") {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    std::perror(path.c_str());
+    std::abort();
+  }
+  ::close(fd);
+}
+
+/// The names that a plain readdir loop lists for `directory`, in its order.
+inline std::vector<std::string> os_listing(const std::string& directory) {
+  std::vector<std::string> names;
+  DIR* handle = opendir(directory.c_str());
+  if (handle == nullptr)
+    return names;
+  while (const dirent* entry = readdir(handle))
+    names.emplace_back(entry->d_name);
+  closedir(handle);
+  return names;
+}
+
+/// What lstat says is at `path`: 0 when nothing is there, else the S_IFMT bits.
+inline mode_t kind_at(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
+}
+
+}  // namespace vesk::testing
+
+#endif

@@ -1,0 +1,97 @@
+// DirectoryIterator: one directory's entries, straight from the operating system's enumeration.
+#include "vesk/file.hpp"
+
+#include <dirent.h>
+
+#include <string>
+
+namespace vesk {
+
+// The walk's state lives in host memory, like every object the library creates for itself.
+class DirectoryIteratorData : public AllocatorBase {
+public:
+  bool available = false;
+  std::string name;
+  // Last record read; only its name is used, and it is valid until the next readdir.
+  const dirent* entry = nullptr;
+  // Null when the walk was never started.
+  DIR* handle = nullptr;
+};
+
+namespace {
+
+// The directory argument in the form opendir takes: every '\' made '/', trailing separators
+// dropped, and nothing at all meaning the root directory.
+std::string native_directory(const std::string& directory) {
+  std::string native = directory;
+  for (char& c : native) {
+    if (c == '\\')
+      c = '/';
+  }
+  std::string::size_type end = native.size();
+  while (end > 0 && native[end - 1] == '/')
+    --end;
+  native.resize(end);
+  if (native.empty())
+    native = "/";
+  return native;
+}
+
+}  // namespace
+
+DirectoryIterator::DirectoryIterator(const std::string& directory)
+    : mData(new DirectoryIteratorData) {
+  if (mData == nullptr)
+    return;
+  DirectoryIteratorData& state = *mData;
+  DIR* handle = opendir(native_directory(directory).c_str());
+  if (handle == nullptr)
+    return;
+  // A walk that yields not even one entry counts as not started, so open() tells the caller
+  // whether there was anything to enumerate at all.
+  const dirent* first = readdir(handle);
+  if (first == nullptr) {
+    closedir(handle);
+    return;
+  }
+  state.handle = handle;
+  state.entry = first;
+  state.name = first->d_name;
+  state.available = true;
+}
+
+DirectoryIterator::~DirectoryIterator() {
+  if (mData == nullptr)
+    return;
+  if (mData->handle != nullptr)
+    closedir(mData->handle);
+  delete mData;
+}
+
+bool DirectoryIterator::open() const { return mData != nullptr && data().handle != nullptr; }
+
+bool DirectoryIterator::available() const { return mData != nullptr && data().available; }
+
+std::string DirectoryIterator::current() const {
+  return available() ? data().name : std::string();
+}
+
+void DirectoryIterator::advance() {
+  if (!available())
+    return;
+  DirectoryIteratorData& state = data();
+  // readdir reports the end and a read error alike with null; either ends the walk.
+  const dirent* next = readdir(state.handle);
+  if (next == nullptr) {
+    state.available = false;
+    return;
+  }
+  state.entry = next;
+  state.name = next->d_name;
+}
+
+DirectoryIteratorData& DirectoryIterator::data() { return *mData; }
+
+const DirectoryIteratorData& DirectoryIterator::data() const { return *mData; }
+
+}  // namespace vesk

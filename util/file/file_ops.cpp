@@ -1,0 +1,101 @@
+// File and directory operations over Boost.Filesystem; its filesystem_error reaches the caller.
+#include "vesk/file.hpp"
+
+#include "util/file/path_form.hpp"
+#include "vesk/host/host_util.h"
+
+#include <boost/filesystem.hpp>
+
+#include <string>
+
+namespace vesk {
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+// Every path argument goes to the dependency in the library's generic form.
+fs::path fs_path(const std::string& path) { return fs::path(detail::generic_path(path)); }
+
+// The outcome every modifying function reports: neither a directory nor a regular file is
+// there (links followed, as in the existence tests).
+bool nothing_left(const fs::path& path) {
+  const fs::file_status status = fs::status(path);
+  return !fs::is_directory(status) && !fs::is_regular_file(status);
+}
+
+// Removes the directory `directory` (known not to be a link) and everything in it, depth first.
+// Entries are classified by their own status, never their target's, so a link of any kind is
+// removed as a link and the walk never leaves the tree. Entries that are neither directories
+// nor regular files (links, FIFOs, sockets, device nodes) are removed as entries too, so the
+// tree goes whole. The first failure raises and leaves the rest in place.
+void remove_tree(const fs::path& directory) {
+  for (fs::directory_iterator it(directory), end; it != end; ++it) {
+    const fs::directory_entry& entry = *it;
+    if (fs::is_directory(entry.symlink_status()))
+      remove_tree(entry.path());
+    else
+      fs::remove(entry.path());
+  }
+  fs::remove(directory);
+}
+
+}  // namespace
+
+bool directory_exists(const std::string& path) { return fs::is_directory(fs_path(path)); }
+
+bool file_exists(const std::string& path) { return fs::is_regular_file(fs_path(path)); }
+
+bool remove_file(const std::string& path) {
+  const fs::path target = fs_path(path);
+  // remove() unlinks a link itself, so a link to a regular file goes and its target stays.
+  if (fs::is_regular_file(target))
+    fs::remove(target);
+  return nothing_left(target);
+}
+
+bool create_directory(const std::string& path) {
+  const std::string parent = dirname(path);
+  if (!parent.empty()) {
+    // Ancestors are created from the outermost missing one inwards; the recursion's own
+    // result is the parent's status, which decides whether to go on.
+    if (!directory_exists(parent) && !create_directory(parent))
+      return directory_exists(path);
+  }
+  const fs::path target = fs_path(path);
+  // The dependency reports true only for a directory it has just made, which needs no
+  // second look; otherwise the status says what is there.
+  if (!file_exists(path) && fs::create_directory(target))
+    return true;
+  return fs::is_directory(target);
+}
+
+bool remove_directory(const std::string& path) {
+  const std::string generic = detail::generic_path(path);
+  const fs::path target(generic);
+  // The link test looks at the entry itself: "link/" would name the link's target, whose
+  // content is outside the tree being removed.
+  std::string::size_type end = generic.size();
+  while (end > 1 && generic[end - 1] == '/')
+    --end;
+  const fs::path entry(generic.substr(0, end));
+  if (fs::is_symlink(fs::symlink_status(entry))) {
+    // A link to a directory is removed as a link; other links are left, as files are.
+    if (fs::is_directory(fs::status(entry)))
+      fs::remove(entry);
+  } else if (fs::is_directory(fs::symlink_status(target))) {
+    remove_tree(target);
+  }
+  return nothing_left(target);
+}
+
+std::string tempnam() {
+  char buffer[2048];
+  const char* name = host_tmpnam(buffer);
+  // The host gives null when no name fits its buffer; there is then no name to return.
+  if (name == nullptr)
+    return std::string();
+  return detail::generic_path(name);
+}
+
+}  // namespace vesk
