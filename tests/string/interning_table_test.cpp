@@ -74,38 +74,6 @@ TEST(BucketArray, TagsPassOverOtherHashesAndRecoverTheTop16Bits) {
   EXPECT_TRUE(BucketArray::mayHash(word, hash ^ 1u)) << "only the top 16 bits are kept";
 }
 
-// The likely record of a lookup: the first of the first two words whose tag allows the hash,
-// with the bucket's size, for empty, one-record (the last bucket too, next to the guard word)
-// and spilled buckets.
-TEST(BucketArray, LikelyPicksAmongTheFirstTwoAndReportsTheSize) {
-  const auto entries = records(3);
-  BucketArray buckets(4);
-  const unsigned int fill[] = {0, 1, 2, 3};  // records in buckets 0..3; bucket 3 is the last
-  for (unsigned int b = 0; b < 4; ++b) {
-    for (unsigned int i = 0; i < fill[b]; ++i) {
-      buckets.reserveOneMore(b);
-      buckets.append(b, BucketArray::recordWord(entries[i].get()));
-    }
-  }
-  for (unsigned int b = 0; b < 4; ++b) {
-    for (unsigned int i = 0; i < 3; ++i) {
-      const unsigned int hash = entries[i]->hash();
-      unsigned int size = 99;
-      const BucketArray::Word word = buckets.likely(b, hash, size);
-      EXPECT_EQ(size, fill[b]) << b;
-      if (i < fill[b] && i < 2) {
-        ASSERT_NE(word, 0u) << b << " " << i;
-        // Untagged words (no room for a tag) always may; otherwise the tag decides.
-        const bool tagged = BucketArray::hasTag(BucketArray::recordWord(entries[0].get()));
-        EXPECT_EQ(BucketArray::record(word), tagged ? entries[i].get() : entries[0].get());
-      }
-      if (fill[b] == 0) {
-        EXPECT_EQ(word, 0u) << b;
-      }
-    }
-  }
-}
-
 TEST(BucketArray, SwapExchangesBucketsAndCounts) {
   const auto entries = records(3);
   BucketArray small(2);

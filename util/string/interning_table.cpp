@@ -3,10 +3,6 @@
 
 #include "vesk/host/host_util.h"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
@@ -32,9 +28,6 @@ constexpr unsigned int kGrowthTrigger = 8;
 
 constexpr unsigned int kInitialBucketCount = 2089;
 constexpr unsigned int kInitialPreviousBucketCount = 1049;
-
-// Where a record's text usually lies, in bytes after the record.
-constexpr std::size_t kTextGuess = 32;
 
 // How many records growth looks ahead to prefetch the buckets they will go to.
 constexpr std::size_t kLookahead = 32;
@@ -105,36 +98,17 @@ const Entry* Table::intern(const char* text, unsigned int size) {
   const Entry key(text, size);
   const unsigned int hash = key.hash();
   unsigned int index = mBuckets.indexOf(hash);
-  // The likely record is chosen without a branch on the bucket's contents, so the processor
-  // can go on to the caller's next work while this bucket and record are still on their way
-  // from memory; a full scan follows only when the bucket holds two or more records and the
-  // likely one was not it.
-  unsigned int bucketSize = 0;
-  const detail::BucketArray::Word likely = mBuckets.likely(index, hash, bucketSize);
-  if (likely != 0) {
-    const Entry* record = detail::BucketArray::record(likely);
-    // The text's block is nearly always the one the allocator handed out right after the
-    // record's (the record is made first, its text next; a 24-byte record takes a 32-byte
-    // block): fetching that place now overlaps the text's cache miss with the record's
-    // instead of waiting for the record to give the text's address. A wrong guess costs
-    // one useless fetch and never a fault.
-    __builtin_prefetch(reinterpret_cast<const char*>(record) + kTextGuess);
-    if (same_text(*record, key))
-      return record;
-  }
-  if (bucketSize >= 2) {
-    const detail::BucketArray::View bucket = mBuckets.bucket(index);
-    for (unsigned int i = 0; i < bucket.size; ++i) {
-      const detail::BucketArray::Word word = bucket.first[i];
-      if (word != likely && detail::BucketArray::mayHash(word, hash)) {
-        const Entry* record = detail::BucketArray::record(word);
-        if (same_text(*record, key))
-          return record;
-      }
+  const detail::BucketArray::View bucket = mBuckets.bucket(index);
+  for (unsigned int i = 0; i < bucket.size; ++i) {
+    const detail::BucketArray::Word word = bucket.first[i];
+    if (detail::BucketArray::mayHash(word, hash)) {
+      const Entry* record = detail::BucketArray::record(word);
+      if (same_text(*record, key))
+        return record;
     }
   }
 
-  if (bucketSize >= kGrowthTrigger) {
+  if (bucket.size >= kGrowthTrigger) {
     grow();
     index = mBuckets.indexOf(hash);
   }
@@ -238,35 +212,6 @@ void Table::printStats(std::ostream& out) const {
 
 namespace vesk::detail {
 
-namespace {
-
-// Blocks at least this large are worth backing with large pages.
-constexpr std::size_t kLargeBlock = std::size_t{4} << 20;
-constexpr std::size_t kLargePage = std::size_t{2} << 20;
-
-// Asks the kernel to back the whole large pages inside `block` with large pages when they
-// are first touched. A table of a million texts spreads its bucket words over thousands of
-// small pages, so nearly every lookup and every pointer placed by growth missed the address
-// translation cache as well as the data cache; with large pages both the translations and
-// the page faults of a new array drop to a handful. Only advice: nothing changes if the
-// kernel does not follow it, and the memory still belongs to the standard allocator.
-void advise_large_pages(void* block, std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  if (block == nullptr || bytes < kLargeBlock)
-    return;
-  const auto first = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t begin = (first + kLargePage - 1) & ~(kLargePage - 1);
-  const std::uintptr_t end = (first + bytes) & ~(kLargePage - 1);
-  if (begin < end)
-    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)block;
-  (void)bytes;
-#endif
-}
-
-}  // namespace
-
 BlockPool::~BlockPool() {
   for (void* chunk : mChunks)
     ::operator delete(chunk);
@@ -315,14 +260,10 @@ struct alignas(alignof(BucketArray::Word)) BucketArray::Spill {
 
   std::uint32_t capacity() const { return std::uint32_t{2} << sizeClass; }
   Word* items() { return reinterpret_cast<Word*>(this + 1); }
-  const Word* items() const { return reinterpret_cast<const Word*>(this + 1); }
 
   static Spill* create(BlockPool& pool, std::uint32_t sizeClass) {
     const std::size_t bytes = sizeof(Spill) + (std::size_t{2} << sizeClass) * sizeof(Word);
-    // The record words start out 0: a lookup may read the second one before it is set.
-    void* block = pool.allocate(bytes, sizeClass);
-    std::memset(block, 0, bytes);
-    return new (block) Spill{0, sizeClass};
+    return new (pool.allocate(bytes, sizeClass)) Spill{0, sizeClass};
   }
   static void destroy(BlockPool& pool, Spill* spill) {
     const std::uint32_t sizeClass = spill->sizeClass;
@@ -332,14 +273,13 @@ struct alignas(alignof(BucketArray::Word)) BucketArray::Spill {
 };
 
 // calloc rather than a zero-filled new[]: a large array then comes as fresh zero pages and is
-// not written twice, so the large-page advice still finds its pages untouched.
+// not written twice.
 BucketArray::BucketArray(unsigned int count)
-    : mWords(static_cast<Word*>(std::calloc(std::size_t{count} + 1, sizeof(Word)))),
+    : mWords(static_cast<Word*>(std::calloc(count, sizeof(Word)))),
       mCount(count),
       mModulus(count) {
-  if (mWords == nullptr)
+  if (mWords == nullptr && count != 0)
     throw std::bad_alloc();
-  advise_large_pages(mWords, std::size_t{count} * sizeof(Word));
 }
 
 // The spills go with the pool, all at once.
@@ -356,24 +296,6 @@ BucketArray::Word BucketArray::recordWord(const table_string::Entry* record) {
   if (!kTagged || (address & ~kAddressMask) != 0)
     return address;
   return address | kTagBit | (Word{record->hash() >> 16} << kTagShift);
-}
-
-BucketArray::Word BucketArray::likely(unsigned int index, unsigned int hash,
-                                      unsigned int& size) const {
-  // Selections rather than branches: a one-record bucket reads its own word and its
-  // neighbour's (the guard word after the last bucket keeps that inside the array) and an
-  // empty bucket reads the size of a stand-in spill of no records.
-  static constexpr Spill kNone{0, 0};
-  const Word word = mWords[index];
-  const bool spilled = isSpill(word);
-  const Spill* spill = spilled ? spillOf(word) : &kNone;
-  const Word* items = spilled ? spill->items() : &mWords[index];
-  size = spilled ? spill->size : static_cast<unsigned int>(word != 0);
-  const Word first = items[0];
-  const Word second = items[1];
-  const bool takeFirst = (first != 0) & mayHash(first, hash);
-  const bool takeSecond = (size >= 2) & mayHash(second, hash);
-  return takeFirst ? first : (takeSecond ? second : 0);
 }
 
 BucketArray::View BucketArray::bucket(unsigned int index) const {

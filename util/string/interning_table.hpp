@@ -82,7 +82,7 @@ class BucketArray {
 public:
   using Word = std::uintptr_t;
 
-  /// `count` empty buckets (and one guard word after them); throws std::bad_alloc when the array cannot be allocated.
+  /// `count` empty buckets; throws std::bad_alloc when the array cannot be allocated.
   explicit BucketArray(unsigned int count);
   BucketArray(const BucketArray&) = delete;
   BucketArray& operator=(const BucketArray&) = delete;
@@ -101,11 +101,6 @@ public:
   };
   /// The record words of bucket `index` (< count()).
   View bucket(unsigned int index) const;
-
-  /// The first of the first two record words of bucket `index` that may name a record of
-  /// `hash`, or 0 when neither may; sets `size` to the bucket's number of records. Records
-  /// after the second are not looked at.
-  Word likely(unsigned int index, unsigned int hash, unsigned int& size) const;
 
   /// The record word of `record` (non-null, at least 4-byte aligned).
   static Word recordWord(const table_string::Entry* record);
