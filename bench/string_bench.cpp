@@ -58,13 +58,18 @@ const std::vector<std::string>& present_keys() {
   return keys;
 }
 
-void BM_FindTableString(benchmark::State& state) {
+// Interns the present texts once, whichever benchmark runs first.
+void intern_present() {
   static const bool interned = [] {
     for (const std::string& text : identifiers(0))
       vesk::TableString(text.data(), static_cast<unsigned int>(text.size()));
     return true;
   }();
   benchmark::DoNotOptimize(interned);
+}
+
+void BM_FindTableString(benchmark::State& state) {
+  intern_present();
   const auto& keys = present_keys();
   std::size_t i = 0;
   for (auto _ : state) {
@@ -91,8 +96,10 @@ void BM_FindPeer(benchmark::State& state) {
   }
 }
 
-// Each iteration interns one batch of texts the table has never seen.
+// Each iteration interns one batch of texts the table has never seen, into the table that
+// holds the present texts and every earlier batch.
 void BM_InsertTableString(benchmark::State& state) {
+  intern_present();
   static unsigned int batch = 100;
   for (auto _ : state) {
     state.PauseTiming();
@@ -129,6 +136,30 @@ void BM_InsertPeer(benchmark::State& state) {
                                        benchmark::Counter::kInvert);
 }
 
+// Each iteration inserts one batch into a set that, like the process-wide table, already
+// holds the present texts and every earlier batch of this benchmark: the same number of
+// texts before each batch, and growth of a large container rather than of a new one.
+template <class Set>
+void BM_InsertPeerGrowing(benchmark::State& state) {
+  static Set* const set = [] {
+    auto* out = new Set();
+    for (std::string& text : identifiers(0))
+      out->insert(std::move(text));
+    return out;
+  }();
+  static unsigned int batch = 300;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::vector<std::string> texts = identifiers(batch++);
+    state.ResumeTiming();
+    for (const std::string& text : texts)
+      benchmark::DoNotOptimize(set->insert(text));
+  }
+  state.counters["per_text"] = benchmark::Counter(
+      static_cast<double>(kTexts), benchmark::Counter::kIsIterationInvariantRate |
+                                       benchmark::Counter::kInvert);
+}
+
 using AbslSet = absl::flat_hash_set<std::string>;
 using StdSet = std::unordered_set<std::string>;
 
@@ -138,6 +169,7 @@ BENCHMARK_TEMPLATE(BM_FindPeer, StdSet);
 BENCHMARK(BM_InsertTableString)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_InsertPeer, AbslSet)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_InsertPeer, StdSet)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_InsertPeerGrowing, AbslSet)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Memory in use: the allocator's in-use bytes (chunk headers included, mmapped blocks too)
 // and the resident set.

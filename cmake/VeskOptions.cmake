@@ -13,8 +13,9 @@ if(VESK_SANITIZE)
   add_link_options(-fsanitize=${VESK_SANITIZE})
 endif()
 
-# clang's sanitizers cannot run the resolvers of target clones, which run during relocation
-# before the sanitizer runtime is set up; such builds compile the baseline loops only.
-if(VESK_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+# clang's sanitizers, and gcc's ThreadSanitizer, cannot run the resolvers of target clones,
+# which run during relocation before the sanitizer runtime is set up (the instrumented
+# resolver crashes the loader); such builds compile the baseline loops only.
+if(VESK_SANITIZE AND (CMAKE_CXX_COMPILER_ID STREQUAL "Clang" OR VESK_SANITIZE MATCHES "thread"))
   add_compile_definitions(VESK_TARGET_CLONES=)
 endif()
