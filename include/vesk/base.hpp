@@ -31,7 +31,9 @@ namespace vesk {
 /// exhausted, and the constructor is then not run.
 class VESK_API AllocatorBase {
 public:
+  /// Constructs the stateless base.
   AllocatorBase() = default;
+  /// Copies nothing: the base has no state.
   AllocatorBase(const AllocatorBase&) = default;
   /// Does nothing: the base has no state.
   AllocatorBase& operator=(const AllocatorBase&) { return *this; }
@@ -51,7 +53,9 @@ public:
 /// Untyped zero-filled blocks from the host allocator.
 class VESK_API Allocate {
 public:
+  /// Constructs the stateless object.
   Allocate() = default;
+  /// Copies nothing: the class has no state.
   Allocate(const Allocate&) = default;
   /// Does nothing: the class has no state.
   Allocate& operator=(const Allocate&) { return *this; }

@@ -72,7 +72,9 @@ public:
   constexpr Dimension() = default;
   /// `m` rows by `n` columns.
   constexpr Dimension(unsigned int m, unsigned int n) : mM(m), mN(n) {}
+  /// Copies both sizes.
   Dimension(const Dimension&) = default;
+  /// Copies both sizes; returns `*this`.
   Dimension& operator=(const Dimension&) = default;
 
   /// Number of rows.

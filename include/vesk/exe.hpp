@@ -53,7 +53,10 @@ VESK_API std::ostream& operator<<(std::ostream& os, const StackFrame& frame);
 /// Exceptions created with new take their storage from the host allocator.
 class VESK_API Exception : protected AllocatorBase {
 public:
+  /// New-expressions take zero-filled storage from the host allocator, as AllocatorBase's do
+  /// (the base itself is protected).
   using AllocatorBase::operator new;
+  /// Returns that storage to the host.
   using AllocatorBase::operator delete;
 
   /// Copies nothing (the base has no state) and returns `*this`.

@@ -12,6 +12,7 @@
 
 namespace vesk {
 
+/// The state of one walk; defined inside the library.
 class DirectoryIteratorData;
 
 /// Walks the entries of one directory in the order in which the operating system lists them,
@@ -25,7 +26,9 @@ public:
   DirectoryIterator(const std::string& directory);
   /// Ends the walk and releases the operating system's handle.
   ~DirectoryIterator();
+  /// Not copyable: each walk owns its operating system handle.
   DirectoryIterator(const DirectoryIterator&) = delete;
+  /// Not assignable, for the same reason.
   DirectoryIterator& operator=(const DirectoryIterator&) = delete;
 
   /// True when the walk was started; stays true after the last entry.

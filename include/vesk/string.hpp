@@ -34,7 +34,7 @@ VESK_API char* vesk_strcpy(char* destination, const char* source);
 /// Compares bytes as unsigned values; a null pointer counts as "". Returns exactly -1, 0 or +1:
 /// ("ab", "abc") -> -1, (nullptr, "") -> 0, ("\xE9", "A") -> +1.
 VESK_API int vesk_strcmp(const char* a, const char* b);
-/// Copies `source` without leading and trailing whitespace (space, \t, \n, \v, \f, \r in the
+/// Copies `source` without leading and trailing whitespace (space, `\t`, `\n`, `\v`, `\f`, `\r` in the
 /// "C" locale) to `destination` and returns the position after the last byte written; writes no
 /// terminator. "  x\ty\n" -> "x\ty" (returns destination + 3); " \t " -> nothing.
 /// `destination` needs room for strlen(source) bytes; neither pointer may be null.
@@ -66,6 +66,7 @@ namespace vesk {
 
 namespace table_string {
 
+/// The process-wide interning table; defined inside the library.
 class Table;
 
 /// One interned text: its bytes, their count and their hash. A record held by the interning
@@ -149,6 +150,7 @@ public:
   friend bool operator==(const TableString& a, const TableString& b) {
     return a.mEntry == b.mEntry;
   }
+  /// Exchanges the two record pointers.
   friend void swap(TableString& a, TableString& b) {
     const table_string::Entry* entry = a.mEntry;
     a.mEntry = b.mEntry;

@@ -5,9 +5,12 @@
 #include <stdarg.h>
 
 #if defined(__GNUC__)
+/// Lets the compiler check the arguments of a printf-style function against its format: the
+/// format is argument `format_index`, the values start at `first_argument` (0 for a va_list).
 #define VESK_HOST_FORMAT(format_index, first_argument) \
   __attribute__((format(printf, format_index, first_argument)))
 #else
+/// Empty where the compiler has no format checks.
 #define VESK_HOST_FORMAT(format_index, first_argument)
 #endif
 

@@ -1,0 +1,23 @@
+// Directories, files and path names.
+#include <vesk/file.hpp>
+
+#include <iostream>
+#include <string>
+
+int main() {
+  // Path names are pure string functions; '\' and '/' are both separators.
+  const std::string source = "d:\\work\\plant.tar.gz";
+  std::cout << vesk::leaf(source) << " | " << vesk::basename(source) << " | "
+            << vesk::extension(source) << " | " << vesk::dirname(source) << '\n';
+  // plant.tar.gz | plant.tar | .gz | d:/work
+
+  // A scratch tree: create it with its ancestors, list one level, remove it whole.
+  const std::string root = vesk::tempnam();  // a fresh name; nothing exists there yet
+  if (root.empty() || !vesk::create_directory(root + "/obj/debug"))
+    return 1;
+  for (vesk::DirectoryIterator it(root + "/obj"); it.available(); it.advance())
+    std::cout << it.current() << ' ';  // ".", ".." and "debug", in the system's order
+  std::cout << '\n';
+  const bool removed = vesk::remove_directory(root);
+  std::cout << removed << vesk::directory_exists(root) << '\n';  // 10
+}

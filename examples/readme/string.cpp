@@ -1,0 +1,23 @@
+// Text utilities, interned strings and source positions.
+#include <vesk/string.hpp>
+
+#include <iostream>
+#include <string>
+
+int main() {
+  // Split at commas that no backslash escapes, then trim each field.
+  for (const std::string& field : vesk::tokenize(',', " Width , a\\,b,  REAL "))
+    std::cout << '[' << vesk::lower(vesk::trim(field)) << "] ";  // [width] [a,b] [real]
+  std::cout << '\n';
+
+  char label[5];
+  const bool whole = vesk::fill("temperature", label, sizeof label);  // "temp", false
+  vesk_printf("%s (%s)\n", label, whole ? "whole" : "cut");
+
+  // Equal texts share one record, so comparing handles compares two pointers.
+  const vesk::TableString file("model.src");
+  std::cout << (file == vesk::TableString(std::string("model.src"))) << '\n';  // 1
+
+  const vesk::Location begin(file, vesk::LineColumn(3, 4)), end(file, vesk::LineColumn(3, 9));
+  std::cout << vesk::Range(begin, end) << '\n';  // model.src:3:4-9
+}
