@@ -2,6 +2,8 @@
 // CrcHasher against one call of the host hash over the same bytes.
 // OpenSSL 3 marks its low-level MD5 functions deprecated; they are the peer named here.
 #define OPENSSL_SUPPRESS_DEPRECATED
+#include "bench_support.hpp"
+
 #include <vesk/hash.hpp>
 #include <vesk/host/host_util.h>
 
@@ -18,13 +20,7 @@ namespace {
 constexpr long kLarge = 16L << 20;
 constexpr long kSmall = 16;
 
-std::vector<unsigned char> random_bytes(std::size_t size) {
-  std::vector<unsigned char> bytes(size);
-  std::mt19937_64 generator(42);
-  for (auto& byte : bytes)
-    byte = static_cast<unsigned char>(generator());
-  return bytes;
-}
+using vesk::bench::random_bytes;
 
 void BM_VeskMd5Bytes(benchmark::State& state) {
   const auto bytes = random_bytes(static_cast<std::size_t>(state.range(0)));

@@ -1,5 +1,7 @@
 // Host stand-ins against their peers: host_hash_n_bytes against zlib's crc32, host_strtod
 // against glibc strtod.
+#include "bench_support.hpp"
+
 #include <vesk/host/host_util.h>
 
 #include <benchmark/benchmark.h>
@@ -16,13 +18,7 @@
 
 namespace {
 
-std::vector<unsigned char> random_bytes(std::size_t size) {
-  std::vector<unsigned char> bytes(size);
-  std::mt19937_64 generator(42);
-  for (auto& byte : bytes)
-    byte = static_cast<unsigned char>(generator());
-  return bytes;
-}
+using vesk::bench::random_bytes;
 
 void BM_HostHash(benchmark::State& state) {
   const auto bytes = random_bytes(static_cast<std::size_t>(state.range(0)));

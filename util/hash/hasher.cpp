@@ -6,12 +6,21 @@
 #include "vesk/host/host_util.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 
 namespace vesk {
 
 namespace {
+
+// The 8-byte encodings: two 32-bit words in the given order, each most significant byte first.
+std::array<unsigned char, 8> two_words(std::uint32_t first, std::uint32_t second) {
+  std::array<unsigned char, 8> bytes;
+  detail::store_be32(bytes.data(), first);
+  detail::store_be32(bytes.data() + 4, second);
+  return bytes;
+}
 
 constexpr std::size_t kBlockSize = 1024;
 
@@ -187,10 +196,8 @@ void Hasher::addValue(const long long& v) {
   if (high == sign_extension) {
     addValue(low);
   } else {
-    unsigned char bytes[8];
-    detail::store_be32(bytes, low);
-    detail::store_be32(bytes + 4, high);
-    append(bytes, 8);
+    const auto bytes = two_words(low, high);
+    append(bytes.data(), bytes.size());
   }
 }
 
@@ -200,10 +207,8 @@ void Hasher::addValue(const unsigned long long& v) {
   if (high == 0) {
     addValue(low);
   } else {
-    unsigned char bytes[8];
-    detail::store_be32(bytes, low);
-    detail::store_be32(bytes + 4, high);
-    append(bytes, 8);
+    const auto bytes = two_words(low, high);
+    append(bytes.data(), bytes.size());
   }
 }
 
@@ -219,10 +224,9 @@ void Hasher::addValue(const float& v) {
 void Hasher::addValue(const double& v) {
   std::uint64_t pattern;
   std::memcpy(&pattern, &v, 8);
-  unsigned char bytes[8];
-  detail::store_be32(bytes, static_cast<std::uint32_t>(pattern));
-  detail::store_be32(bytes + 4, static_cast<std::uint32_t>(pattern >> 32));
-  append(bytes, 8);
+  const auto bytes =
+      two_words(static_cast<std::uint32_t>(pattern), static_cast<std::uint32_t>(pattern >> 32));
+  append(bytes.data(), bytes.size());
 }
 
 void Hasher::addValue(const char* s) {
@@ -238,10 +242,8 @@ void Hasher::addValue(const std::string& s) {
 }
 
 void Hasher::addValue(const Dimension& d) {
-  unsigned char bytes[8];
-  detail::store_be32(bytes, d.m());
-  detail::store_be32(bytes + 4, d.n());
-  append(bytes, 8);
+  const auto bytes = two_words(d.m(), d.n());
+  append(bytes.data(), bytes.size());
 }
 
 void Hasher::addValue(const NullSize& /*v*/) {
