@@ -101,6 +101,11 @@ public:
   unsigned int hash() const { return mHash; }
 
 private:
+  friend class Table;
+  // Lookup key whose hash the table has already computed.
+  Entry(const char* text, unsigned int size, unsigned int hash)
+      : mText(text), mSize(size), mHash(hash), mOwnsText(false) {}
+
   const char* mText;
   unsigned int mSize;
   unsigned int mHash;

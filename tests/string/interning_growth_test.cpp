@@ -133,4 +133,24 @@ TEST(InterningTable, ReportUsesTheStreamsNumberFormat) {
       << out.str();
 }
 
+// Same hash and size, one differing byte, at every place the comparison reads: short texts,
+// the 8-to-16-byte texts compared as two overlapping words, and longer ones. Each pair has a
+// hash of its own, so no bucket fills up and the table does not grow.
+TEST(InterningTable, TextsOfOneHashAndSizeDifferingInOneByteAreDifferentRecords) {
+  unsigned int hash = 100;
+  for (std::size_t size = 6; size <= 24; ++size) {
+    for (std::size_t place = 5; place < size; ++place, ++hash) {
+      const std::string base = steered(hash, std::string(size - 5, 'x'));
+      std::string other = base;
+      other[place] = 'y';
+      const TableString original(base);
+      const TableString changed(other);
+      EXPECT_NE(changed, original) << "size " << size << " place " << place;
+      EXPECT_EQ(std::string(changed.begin(), changed.end()), other);
+      EXPECT_EQ(TableString(other), changed);
+      EXPECT_EQ(TableString(base), original);
+    }
+  }
+}
+
 }  // namespace

@@ -42,6 +42,31 @@ bool same_bytes(const char* a, const char* b, unsigned int size) {
   return std::memcmp(a, b, size) == 0;
 }
 
+// Eight bytes as one word, for an equality test only: both sides are read the same way, so
+// the host's byte order does not matter. (A shift-built word would cost some forty
+// instructions where one load does.)
+std::uint64_t word_of_8(const char* bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// memcmp for the sizes that same_bytes_of_size does not handle inline; a call of its own so
+// that the registers it needs are saved only when it runs.
+__attribute__((noinline)) bool same_bytes_elsewhere(const char* a, const char* b,
+                                                    unsigned int size) {
+  return std::memcmp(a, b, size) == 0;
+}
+
+// same_bytes for two texts that both have `size` bytes, neither null. Texts of 8 to 16 bytes,
+// the common identifiers, are compared as two overlapping 8-byte words with no call.
+bool same_bytes_of_size(const char* a, const char* b, unsigned int size) {
+  if (size - 8 <= 8)
+    return ((word_of_8(a) ^ word_of_8(b)) |
+            (word_of_8(a + size - 8) ^ word_of_8(b + size - 8))) == 0;
+  return same_bytes_elsewhere(a, b, size);
+}
+
 bool same_text(const Entry& a, const Entry& b) {
   return a.hash() == b.hash() && a.size() == b.size() && same_bytes(a.text(), b.text(), a.size());
 }
@@ -94,21 +119,35 @@ const Entry* Table::intern(const char* text, unsigned int size) {
   }
   if (size == kMaxSize)
     throw std::length_error("vesk::TableString: text of 4294967295 bytes");
+  // The key's hash, as the key constructor would compute it; the key itself is built only
+  // when a record has to be made from it. A hit thus costs the hash, the bucket and the record.
+  const unsigned int hash = host_hash_n_bytes(0, size, text);
+  if (const Entry* found = find(text, size, hash))
+    return found;
+  return insert(text, size, hash);
+}
 
-  const Entry key(text, size);
-  const unsigned int hash = key.hash();
-  unsigned int index = mBuckets.indexOf(hash);
-  const detail::BucketArray::View bucket = mBuckets.bucket(index);
+inline const Entry* Table::find(const char* text, unsigned int size, unsigned int hash) const {
+  const detail::BucketArray::View bucket = mBuckets.bucket(mBuckets.indexOf(hash));
   for (unsigned int i = 0; i < bucket.size; ++i) {
     const detail::BucketArray::Word word = bucket.first[i];
     if (detail::BucketArray::mayHash(word, hash)) {
       const Entry* record = detail::BucketArray::record(word);
-      if (same_text(*record, key))
+      if (record->hash() == hash && record->size() == size &&
+          (size == 0 || same_bytes_of_size(record->text(), text, size)))
         return record;
     }
   }
+  return nullptr;
+}
 
-  if (bucket.size >= kGrowthTrigger) {
+// Kept out of line: a lookup that finds its text runs only find's few instructions, so the
+// processor can work on the caller's next lookup while this one waits for memory.
+__attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned int size,
+                                                     unsigned int hash) {
+  const Entry key(text, size, hash);
+  unsigned int index = mBuckets.indexOf(hash);
+  if (mBuckets.bucket(index).size >= kGrowthTrigger) {
     grow();
     index = mBuckets.indexOf(hash);
   }
@@ -254,18 +293,17 @@ void BlockPool::swap(BlockPool& other) {
 
 // A bucket of two or more records: its size, its capacity (2 << sizeClass), then
 // `capacity` record words.
-struct alignas(alignof(BucketArray::Word)) BucketArray::Spill {
-  std::uint32_t size;
-  std::uint32_t sizeClass;
-
+struct alignas(alignof(BucketArray::Word)) BucketArray::Spill : SpillHeader {
   std::uint32_t capacity() const { return std::uint32_t{2} << sizeClass; }
   Word* items() { return reinterpret_cast<Word*>(this + 1); }
 
   static Spill* create(BlockPool& pool, std::uint32_t sizeClass) {
     const std::size_t bytes = sizeof(Spill) + (std::size_t{2} << sizeClass) * sizeof(Word);
-    return new (pool.allocate(bytes, sizeClass)) Spill{0, sizeClass};
+    return new (pool.allocate(bytes, sizeClass)) Spill{{0, sizeClass}};
   }
   static void destroy(BlockPool& pool, Spill* spill) {
+    static_assert(sizeof(Spill) == sizeof(SpillHeader),
+                  "the record words follow the header that bucket() reads");
     const std::uint32_t sizeClass = spill->sizeClass;
     spill->~Spill();
     pool.release(spill, sizeClass);
@@ -296,16 +334,6 @@ BucketArray::Word BucketArray::recordWord(const table_string::Entry* record) {
   if (!kTagged || (address & ~kAddressMask) != 0)
     return address;
   return address | kTagBit | (Word{record->hash() >> 16} << kTagShift);
-}
-
-BucketArray::View BucketArray::bucket(unsigned int index) const {
-  const Word word = mWords[index];
-  if (word == 0)
-    return {nullptr, 0};
-  if (!isSpill(word))
-    return {&mWords[index], 1};
-  Spill* spill = spillOf(word);
-  return {spill->items(), spill->size};
 }
 
 void BucketArray::reserveOneMore(unsigned int index) {

@@ -100,7 +100,13 @@ public:
     unsigned int size;
   };
   /// The record words of bucket `index` (< count()).
-  View bucket(unsigned int index) const;
+  View bucket(unsigned int index) const {
+    const Word word = mWords[index];
+    if (!isSpill(word))
+      return {&mWords[index], word != 0 ? 1u : 0u};
+    const auto* spill = reinterpret_cast<const SpillHeader*>(word & ~Word{1});
+    return {reinterpret_cast<const Word*>(spill + 1), spill->size};
+  }
 
   /// The record word of `record` (non-null, at least 4-byte aligned).
   static Word recordWord(const table_string::Entry* record);
@@ -137,6 +143,12 @@ public:
   void swap(BucketArray& other);
 
 private:
+  // The start of a Spill: its number of records and its capacity class; the record words
+  // follow it.
+  struct SpillHeader {
+    std::uint32_t size;
+    std::uint32_t sizeClass;
+  };
   struct Spill;
 
   static constexpr bool kTagged = sizeof(Word) == 8;
@@ -179,6 +191,11 @@ public:
   void printStats(std::ostream& out) const;
 
 private:
+  // The record of the `size` bytes at `text` (non-null) with hash `hash`, or null.
+  const Entry* find(const char* text, unsigned int size, unsigned int hash) const;
+  // Inserts a record for a text that find did not find, growing first if its bucket is full.
+  const Entry* insert(const char* text, unsigned int size, unsigned int hash);
+
   detail::BucketArray mBuckets;
   unsigned int mBucketCount;
   unsigned int mPreviousBucketCount;

@@ -24,16 +24,20 @@ unsigned int checked_size(std::size_t size) {
   return static_cast<unsigned int>(size);
 }
 
+// The first use, kept out of line so that every later construction is a load, a test and
+// the call into the table.
+__attribute__((noinline)) table_string::Table& create_table() {
+  auto* table = new table_string::Table();
+  if (table == nullptr)
+    throw std::bad_alloc();
+  gTable = table;
+  return *table;
+}
+
 }  // namespace
 
 table_string::Table& TableString::table() {
-  if (gTable == nullptr) {
-    auto* table = new table_string::Table();
-    if (table == nullptr)
-      throw std::bad_alloc();
-    gTable = table;
-  }
-  return *gTable;
+  return gTable != nullptr ? *gTable : create_table();
 }
 
 TableString::TableString() : mEntry(table().intern(nullptr, 0)) {}
