@@ -51,22 +51,6 @@ std::uint64_t word_of_8(const char* bytes) {
   return word;
 }
 
-// memcmp for the sizes that same_bytes_of_size does not handle inline; a call of its own so
-// that the registers it needs are saved only when it runs.
-__attribute__((noinline)) bool same_bytes_elsewhere(const char* a, const char* b,
-                                                    unsigned int size) {
-  return std::memcmp(a, b, size) == 0;
-}
-
-// same_bytes for two texts that both have `size` bytes, neither null. Texts of 8 to 16 bytes,
-// the common identifiers, are compared as two overlapping 8-byte words with no call.
-bool same_bytes_of_size(const char* a, const char* b, unsigned int size) {
-  if (size - 8 <= 8)
-    return ((word_of_8(a) ^ word_of_8(b)) |
-            (word_of_8(a + size - 8) ^ word_of_8(b + size - 8))) == 0;
-  return same_bytes_elsewhere(a, b, size);
-}
-
 bool same_text(const Entry& a, const Entry& b) {
   return a.hash() == b.hash() && a.size() == b.size() && same_bytes(a.text(), b.text(), a.size());
 }
@@ -122,19 +106,46 @@ const Entry* Table::intern(const char* text, unsigned int size) {
   // The key's hash, as the key constructor would compute it; the key itself is built only
   // when a record has to be made from it. A hit thus costs the hash, the bucket and the record.
   const unsigned int hash = host_hash_n_bytes(0, size, text);
-  if (const Entry* found = find(text, size, hash))
+  return size - 8 <= 8 ? findOrInsertIdentifier(text, size, hash)
+                       : findOrInsertOther(text, size, hash);
+}
+
+// Texts of 8 to 16 bytes, the common identifiers: the bytes are compared as two overlapping
+// words. Out of line and free of calls until it inserts, so that a hit saves no registers
+// and runs only a few dozen instructions.
+__attribute__((noinline)) const Entry* Table::findOrInsertIdentifier(const char* text,
+                                                                     unsigned int size,
+                                                                     unsigned int hash) {
+  const auto sameBytes = [](const char* a, const char* b, unsigned int n) {
+    return ((word_of_8(a) ^ word_of_8(b)) | (word_of_8(a + n - 8) ^ word_of_8(b + n - 8))) == 0;
+  };
+  if (const Entry* found = find(text, size, hash, sameBytes))
     return found;
   return insert(text, size, hash);
 }
 
-inline const Entry* Table::find(const char* text, unsigned int size, unsigned int hash) const {
+// Texts of every other size.
+__attribute__((noinline)) const Entry* Table::findOrInsertOther(const char* text,
+                                                                unsigned int size,
+                                                                unsigned int hash) {
+  const auto sameBytes = [](const char* a, const char* b, unsigned int n) {
+    return n == 0 || std::memcmp(a, b, n) == 0;
+  };
+  if (const Entry* found = find(text, size, hash, sameBytes))
+    return found;
+  return insert(text, size, hash);
+}
+
+template <class SameBytes>
+const Entry* Table::find(const char* text, unsigned int size, unsigned int hash,
+                         SameBytes sameBytes) const {
   const detail::BucketArray::View bucket = mBuckets.bucket(mBuckets.indexOf(hash));
   for (unsigned int i = 0; i < bucket.size; ++i) {
     const detail::BucketArray::Word word = bucket.first[i];
     if (detail::BucketArray::mayHash(word, hash)) {
       const Entry* record = detail::BucketArray::record(word);
       if (record->hash() == hash && record->size() == size &&
-          (size == 0 || same_bytes_of_size(record->text(), text, size)))
+          sameBytes(record->text(), text, size))
         return record;
     }
   }

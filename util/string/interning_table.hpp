@@ -191,8 +191,14 @@ public:
   void printStats(std::ostream& out) const;
 
 private:
-  // The record of the `size` bytes at `text` (non-null) with hash `hash`, or null.
-  const Entry* find(const char* text, unsigned int size, unsigned int hash) const;
+  // The record of the `size` bytes at `text` (non-null) with hash `hash`, or null; records
+  // of that hash and size are compared with sameBytes(record text, text, size).
+  template <class SameBytes>
+  const Entry* find(const char* text, unsigned int size, unsigned int hash,
+                    SameBytes sameBytes) const;
+  // find, then insert if it finds nothing; one for texts of 8 to 16 bytes, one for the rest.
+  const Entry* findOrInsertIdentifier(const char* text, unsigned int size, unsigned int hash);
+  const Entry* findOrInsertOther(const char* text, unsigned int size, unsigned int hash);
   // Inserts a record for a text that find did not find, growing first if its bucket is full.
   const Entry* insert(const char* text, unsigned int size, unsigned int hash);
 
