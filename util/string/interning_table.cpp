@@ -144,6 +144,10 @@ const Entry* Table::find(const char* text, unsigned int size, unsigned int hash,
     const detail::BucketArray::Word word = bucket.first[i];
     if (detail::BucketArray::mayHash(word, hash)) {
       const Entry* record = detail::BucketArray::record(word);
+      // A record's text is allocated right after it, and with common allocators it lands
+      // 32 bytes on, sometimes in the next cache line: ask for that line together with the
+      // record rather than only once the record has told where its text is. A hint only.
+      __builtin_prefetch(reinterpret_cast<const char*>(record) + 32);
       if (record->hash() == hash && record->size() == size &&
           sameBytes(record->text(), text, size))
         return record;
