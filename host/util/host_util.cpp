@@ -23,18 +23,20 @@
 
 namespace {
 
-// Below this many bytes libdeflate's CRC (tables, then carry-less multiplication) beats
-// ISA-L's folding kernel, whose set-up only pays off on longer runs; from 256 bytes on ISA-L is
-// fastest. ISA-L also leaves the wide vector unit in a state that slows the caller's next
+// From 16 bytes (below, see kTinyCrcBytes) up to this many, libdeflate's CRC (carry-less
+// multiplication) beats ISA-L's folding kernel, whose set-up only pays off on longer runs;
+// from 256 bytes on ISA-L is fastest. ISA-L also leaves the wide vector unit in a state that slows the caller's next
 // vector code, which on short keys costs more than the hash itself (a TableString lookup of a
-// 12-byte text took twice as long with ISA-L below 16 bytes). Both compute zlib's CRC-32 with
-// zlib's chaining, and both are at or above zlib's speed at every length. Measured side by
+// 12-byte text took twice as long with ISA-L below 16 bytes). All three compute zlib's CRC-32
+// with zlib's chaining, each at or above zlib's speed at its lengths. Measured side by
 // side in bench/host_bench.cpp and bench/string_bench.cpp.
 constexpr unsigned int kShortCrcBytes = 256;
 
-// Below this many bytes the CRC is computed here with carry-less multiplication: libdeflate
-// handles such runs a byte at a time (33 ns for 12 bytes against 12 ns here, in a chain of
-// calls), and identifiers, the interning table's keys, are mostly this short.
+// Runs of kTinyCrcFirst bytes up to below kTinyCrcBytes are hashed here with carry-less
+// multiplication: libdeflate handles such runs a byte at a time (33 ns for 12 bytes against
+// 12 ns here, in a chain of calls), and identifiers, the interning table's keys, are mostly
+// this short. Below five bytes libdeflate's byte loop is as fast.
+constexpr unsigned int kTinyCrcFirst = 5;
 constexpr unsigned int kTinyCrcBytes = 16;
 
 std::uint32_t load_le32(const unsigned char* bytes) {
@@ -69,20 +71,6 @@ __attribute__((target("pclmul,sse4.1"))) inline std::uint32_t reduce(std::uint64
   const __m128i quotient = _mm_clmulepi64_si128(_mm_and_si128(v, low32), constants, 0x10);
   const __m128i product = _mm_clmulepi64_si128(_mm_and_si128(quotient, low32), constants, 0x00);
   return static_cast<std::uint32_t>(_mm_extract_epi32(_mm_xor_si128(v, product), 1));
-}
-
-// zlib's crc32(previous, bytes, count) for 1 <= count <= 3: the bytes, folded into the low
-// end of the state, times x^32, reduced; the state's other bits move down.
-__attribute__((target("pclmul,sse4.1"))) std::uint32_t crc32_below_4(std::uint32_t previous,
-                                                                    const unsigned char* bytes,
-                                                                    unsigned int count) {
-  const std::uint32_t state = ~previous;
-  std::uint32_t tail = 0;
-  for (unsigned int i = 0; i < count; ++i)
-    tail |= std::uint32_t{bytes[i]} << (8 * i);
-  const unsigned int bits = 8 * count;
-  const std::uint32_t message = (state ^ tail) & ((std::uint32_t{1} << bits) - 1);
-  return ~((state >> bits) ^ reduce(std::uint64_t{message} << (32 - bits)));
 }
 
 // x^n mod P, reflected.
@@ -213,11 +201,8 @@ unsigned int host_hash_n_bytes(unsigned int previous, unsigned int count, const 
   if (count == 0)
     return previous;
 #ifdef VESK_HOST_CLMUL_CRC
-  if (count < kTinyCrcBytes && clmul_crc::kAvailable) {
-    const auto* run = static_cast<const unsigned char*>(bytes);
-    return count >= 4 ? clmul_crc::crc32_4_to_16(previous, run, count)
-                      : clmul_crc::crc32_below_4(previous, run, count);
-  }
+  if (count - kTinyCrcFirst < kTinyCrcBytes - kTinyCrcFirst && clmul_crc::kAvailable)
+    return clmul_crc::crc32_4_to_16(previous, static_cast<const unsigned char*>(bytes), count);
 #endif
   if (count < kShortCrcBytes)
     return libdeflate_crc32(previous, bytes, count);
