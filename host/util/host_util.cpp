@@ -23,21 +23,24 @@
 
 namespace {
 
-// From 16 bytes (below, see kTinyCrcBytes) up to this many, libdeflate's CRC (carry-less
-// multiplication) beats ISA-L's folding kernel, whose set-up only pays off on longer runs;
-// from 256 bytes on ISA-L is fastest. ISA-L also leaves the wide vector unit in a state that slows the caller's next
-// vector code, which on short keys costs more than the hash itself (a TableString lookup of a
-// 12-byte text took twice as long with ISA-L below 16 bytes). All three compute zlib's CRC-32
-// with zlib's chaining, each at or above zlib's speed at its lengths. Measured side by
-// side in bench/host_bench.cpp and bench/string_bench.cpp.
+// From 17 bytes (shorter runs: see kTinyCrcBytes) up to this many, libdeflate's CRC
+// (carry-less multiplication) beats ISA-L's folding kernel, whose set-up only pays off on
+// longer runs; from 256 bytes on ISA-L is fastest. ISA-L also leaves the wide vector unit in
+// a state that slows the caller's next vector code, which on short keys costs more than the
+// hash itself (a TableString lookup of a 12-byte text took twice as long with ISA-L below 16
+// bytes). All three compute zlib's CRC-32 with zlib's chaining, each at or above zlib's speed
+// at its lengths. Measured side by side in bench/host_bench.cpp and bench/string_bench.cpp.
 constexpr unsigned int kShortCrcBytes = 256;
 
 // Runs of kTinyCrcFirst bytes up to below kTinyCrcBytes are hashed here with carry-less
-// multiplication: libdeflate handles such runs a byte at a time (33 ns for 12 bytes against
-// 12 ns here, in a chain of calls), and identifiers, the interning table's keys, are mostly
-// this short. Below five bytes libdeflate's byte loop is as fast.
+// multiplication, with no branch on the length: libdeflate handles runs below 16 bytes a byte
+// at a time (33 ns for 12 bytes against 12 ns here, in a chain of calls), and identifiers, the
+// interning table's keys, are mostly this short. A TableString lookup of 8-to-16-byte texts
+// also runs faster when every length takes the same path, 16 included, since a mispredicted
+// branch discards the work already done on the caller's next lookups. Below five bytes
+// libdeflate's byte loop is as fast.
 constexpr unsigned int kTinyCrcFirst = 5;
-constexpr unsigned int kTinyCrcBytes = 16;
+constexpr unsigned int kTinyCrcBytes = 17;
 
 std::uint32_t load_le32(const unsigned char* bytes) {
   return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
@@ -89,25 +92,49 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i multiply(std::uint32_t a
                               _mm_cvtsi32_si128(static_cast<int>(b)), 0x00);
 }
 
-// zlib's crc32(previous, bytes, count) for 4 <= count <= 16, with no loop: the run, the state
+// For a run of `count` bytes (5 to 16) loaded as its first and last eight bytes (or, below
+// eight, its first and last four), the byte shuffle that places the run at the end of sixteen
+// bytes with zeros before it.
+struct GatherMasks {
+  alignas(16) unsigned char mask[17][16];
+};
+
+constexpr GatherMasks make_gather_masks() {
+  GatherMasks masks{};
+  for (unsigned int count = 0; count <= 16; ++count) {
+    for (unsigned int at = 0; at < 16; ++at) {
+      unsigned char source = 0x80;  // a zero byte
+      if (count >= 4 && at >= 16 - count) {
+        const unsigned int byte = at - (16 - count);
+        const unsigned int half = count >= 8 ? 8 : 4;
+        source = static_cast<unsigned char>(byte < half ? byte : half + byte - (count - half));
+      }
+      masks.mask[count][at] = source;
+    }
+  }
+  return masks;
+}
+
+constexpr GatherMasks kGatherMasks = make_gather_masks();
+
+// zlib's crc32(previous, bytes, count) for 5 <= count <= 16, with no loop: the run, the state
 // folded into its first four bytes, is placed at the end of sixteen bytes (leading zero bytes
 // do not change a polynomial), and the four 32-bit quarters times x^128, x^96, x^64 and x^32
 // are summed and reduced once.
-__attribute__((target("pclmul,sse4.1"))) std::uint32_t crc32_4_to_16(std::uint32_t previous,
+__attribute__((target("pclmul,sse4.1"))) std::uint32_t crc32_5_to_16(std::uint32_t previous,
                                                                     const unsigned char* bytes,
                                                                     unsigned int count) {
-  // Two overlapping loads give the run as one little-endian number.
-  unsigned __int128 run;
-  if (count >= 8)
-    run = load_le64(bytes) |
-          static_cast<unsigned __int128>(load_le64(bytes + count - 8)) << (8 * (count - 8));
-  else
-    run = load_le32(bytes) |
-          static_cast<unsigned __int128>(load_le32(bytes + count - 4)) << (8 * (count - 4));
-  run ^= static_cast<std::uint32_t>(~previous);
-  const unsigned __int128 padded = run << (8 * (16 - count));
-  const auto first = static_cast<std::uint64_t>(padded);
-  const auto second = static_cast<std::uint64_t>(padded >> 64);
+  const std::uint64_t state = static_cast<std::uint32_t>(~previous);
+  const __m128i ends =
+      count >= 8 ? _mm_set_epi64x(static_cast<long long>(load_le64(bytes + count - 8)),
+                                  static_cast<long long>(load_le64(bytes) ^ state))
+                 : _mm_cvtsi64_si128(static_cast<long long>(
+                       (load_le32(bytes) ^ state) | std::uint64_t{load_le32(bytes + count - 4)}
+                                                        << 32));
+  const __m128i padded = _mm_shuffle_epi8(
+      ends, _mm_load_si128(reinterpret_cast<const __m128i*>(kGatherMasks.mask[count])));
+  const auto first = static_cast<std::uint64_t>(_mm_cvtsi128_si64(padded));
+  const auto second = static_cast<std::uint64_t>(_mm_extract_epi64(padded, 1));
   const __m128i products =
       _mm_xor_si128(_mm_xor_si128(multiply(static_cast<std::uint32_t>(first), power_of_x(128)),
                                   multiply(static_cast<std::uint32_t>(first >> 32),
@@ -202,7 +229,7 @@ unsigned int host_hash_n_bytes(unsigned int previous, unsigned int count, const 
     return previous;
 #ifdef VESK_HOST_CLMUL_CRC
   if (count - kTinyCrcFirst < kTinyCrcBytes - kTinyCrcFirst && clmul_crc::kAvailable)
-    return clmul_crc::crc32_4_to_16(previous, static_cast<const unsigned char*>(bytes), count);
+    return clmul_crc::crc32_5_to_16(previous, static_cast<const unsigned char*>(bytes), count);
 #endif
   if (count < kShortCrcBytes)
     return libdeflate_crc32(previous, bytes, count);

@@ -68,12 +68,12 @@ TEST(HostHash, EqualsZlibCrc32AtEveryLengthAroundTheDispatchPoint) {
         << length;
 }
 
-// Runs below 16 bytes take their own carry-less-multiplication path: every length, every
-// alignment, and start values that set each byte of the running value.
+// Runs of 5 to 16 bytes take their own carry-less-multiplication path: every length around it,
+// every alignment, and start values that set each byte of the running value.
 TEST(HostHash, ShortRunsEqualZlibAtEveryOffsetAndStartValue) {
   const auto bytes = random_bytes(64, 2);
   for (unsigned int offset = 0; offset < 8; ++offset) {
-    for (unsigned int length = 1; length < 16; ++length) {
+    for (unsigned int length = 1; length <= 17; ++length) {
       for (unsigned int previous : {0u, 0xFFFFFFFFu, 0x000000A5u, 0x0000A500u, 0x00A50000u,
                                     0xA5000000u, 0x9E3779B9u}) {
         const unsigned char* run = bytes.data() + offset;
