@@ -59,8 +59,6 @@ std::uint64_t load_le64(const unsigned char* bytes) {
 // 32-bit state has bit j the coefficient of x^(31-j).
 namespace clmul_crc {
 
-// x^64 mod P, reflected.
-constexpr std::uint64_t kX64 = 0xB1E6B092;
 // Barrett reduction constants, reflected and shifted for the reflected product: the
 // quotient floor(x^64 / P) and P itself, both 33 bits.
 constexpr long long kMu = 0x1F7011641;
@@ -83,7 +81,6 @@ constexpr std::uint32_t power_of_x(unsigned int n) {
     value = (value >> 1) ^ ((value & 1u) != 0 ? 0xEDB88320u : 0u);
   return value;
 }
-static_assert(power_of_x(64) == kX64, "x^64 mod P");
 
 // a times b, two polynomials of degree below 32; the product in the low 63 bits.
 __attribute__((target("pclmul,sse4.1"))) inline __m128i multiply(std::uint32_t a,

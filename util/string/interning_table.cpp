@@ -106,31 +106,19 @@ const Entry* Table::intern(const char* text, unsigned int size) {
   // The key's hash, as the key constructor would compute it; the key itself is built only
   // when a record has to be made from it. A hit thus costs the hash, the bucket and the record.
   const unsigned int hash = host_hash_n_bytes(0, size, text);
-  return size - 8 <= 8 ? findOrInsertIdentifier(text, size, hash)
-                       : findOrInsertOther(text, size, hash);
+  // Texts of 8 to 16 bytes, the common identifiers, are compared as two overlapping words.
+  if (size - 8 <= 8)
+    return findOrInsert(text, size, hash, [](const char* a, const char* b, unsigned int n) {
+      return ((word_of_8(a) ^ word_of_8(b)) | (word_of_8(a + n - 8) ^ word_of_8(b + n - 8))) == 0;
+    });
+  return findOrInsert(text, size, hash, same_bytes);
 }
 
-// Texts of 8 to 16 bytes, the common identifiers: the bytes are compared as two overlapping
-// words. Out of line and free of calls until it inserts, so that a hit saves no registers
-// and runs only a few dozen instructions.
-__attribute__((noinline)) const Entry* Table::findOrInsertIdentifier(const char* text,
-                                                                     unsigned int size,
-                                                                     unsigned int hash) {
-  const auto sameBytes = [](const char* a, const char* b, unsigned int n) {
-    return ((word_of_8(a) ^ word_of_8(b)) | (word_of_8(a + n - 8) ^ word_of_8(b + n - 8))) == 0;
-  };
-  if (const Entry* found = find(text, size, hash, sameBytes))
-    return found;
-  return insert(text, size, hash);
-}
-
-// Texts of every other size.
-__attribute__((noinline)) const Entry* Table::findOrInsertOther(const char* text,
-                                                                unsigned int size,
-                                                                unsigned int hash) {
-  const auto sameBytes = [](const char* a, const char* b, unsigned int n) {
-    return n == 0 || std::memcmp(a, b, n) == 0;
-  };
+// Out of line, one copy per comparison, and for identifiers free of calls until it inserts,
+// so that a hit saves no registers and runs only a few dozen instructions.
+template <class SameBytes>
+const Entry* Table::findOrInsert(const char* text, unsigned int size, unsigned int hash,
+                                 SameBytes sameBytes) {
   if (const Entry* found = find(text, size, hash, sameBytes))
     return found;
   return insert(text, size, hash);

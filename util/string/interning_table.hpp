@@ -196,9 +196,10 @@ private:
   template <class SameBytes>
   const Entry* find(const char* text, unsigned int size, unsigned int hash,
                     SameBytes sameBytes) const;
-  // find, then insert if it finds nothing; one for texts of 8 to 16 bytes, one for the rest.
-  const Entry* findOrInsertIdentifier(const char* text, unsigned int size, unsigned int hash);
-  const Entry* findOrInsertOther(const char* text, unsigned int size, unsigned int hash);
+  // find, then insert if it finds nothing. Never inlined: see its definition.
+  template <class SameBytes>
+  __attribute__((noinline)) const Entry* findOrInsert(const char* text, unsigned int size, unsigned int hash,
+                            SameBytes sameBytes);
   // Inserts a record for a text that find did not find, growing first if its bucket is full.
   const Entry* insert(const char* text, unsigned int size, unsigned int hash);
 
