@@ -2,10 +2,9 @@
 #include <vesk/host/host_util.h>
 #include <vesk/string.hpp>
 
-#include <gtest/gtest.h>
+#include "support/repeated_bytes.hpp"
 
-#include <sys/mman.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <iomanip>
@@ -122,34 +121,16 @@ TEST(TableString, RecordHoldsTheTextItsSizeAndTheHostHash) {
   EXPECT_EQ(record.entry().hash(), host_hash_n_bytes(0, 4, "a\0bc"));
 }
 
-// A C string of 2^32 bytes: 4 GiB of address space over one 1 MiB block of 'x' mapped again
-// and again, then a page that starts with the NUL. Null if the system refuses the mappings.
-const char* four_gib_c_string() {
-  constexpr std::size_t kBlock = std::size_t{1} << 20, kSize = std::size_t{1} << 32;
-  const long page = sysconf(_SC_PAGESIZE);
-  const int fd = memfd_create("x", 0);
-  if (fd < 0 || ftruncate(fd, kBlock) != 0)
-    return nullptr;
-  auto* base = static_cast<char*>(mmap(nullptr, kSize + page, PROT_READ | PROT_WRITE,
-                                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0));
-  bool mapped = base != MAP_FAILED;
-  for (std::size_t at = 0; mapped && at < kSize; at += kBlock)
-    mapped = mmap(base + at, kBlock, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0) !=
-             MAP_FAILED;
-  if (mapped)
-    std::memset(base, 'x', kBlock);  // the fresh page after the text stays 0
-  close(fd);
-  return mapped ? base : nullptr;
-}
-
 TEST(TableString, RefusesATextWithNoRoomForTheTerminator) {
   const char bytes[] = "short";
   EXPECT_THROW(TableString(bytes, 4294967295u), std::length_error);
-  const char* huge = four_gib_c_string();
+  // A C string of 2^32 bytes, not the empty text of its low 32 bits.
+  const std::string block(std::size_t{1} << 20, 'x');
+  const unsigned char* huge = vesk::testing::repeated_bytes(block, 4096);
   if (huge == nullptr)
     GTEST_SKIP() << "cannot map 4 GiB";
-  EXPECT_THROW(TableString{huge}, std::length_error);  // not the text of its low 32 bits
-  munmap(const_cast<char*>(huge), (std::size_t{1} << 32) + sysconf(_SC_PAGESIZE));
+  EXPECT_THROW(TableString{reinterpret_cast<const char*>(huge)}, std::length_error);
+  vesk::testing::release_repeated(huge, block.size(), 4096);
 }
 
 TEST(TableStringEntry, CopyOwnsANulTerminatedBuffer) {
