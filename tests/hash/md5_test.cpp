@@ -222,7 +222,7 @@ TEST(Md5, LargeMessage) {
 }
 
 // From 512 MiB on the bit count needs its high word: 513 MiB and 37 bytes through the one
-// call, the engine and MD5Hasher, against OpenSSL. Seconds of work: run as the test md5_long.
+// call, the engine and MD5Hasher, against OpenSSL. Seconds of work: the test md5_test_long.
 TEST(Md5, DISABLED_LongMessagesPast512MiBAgreeWithOpenSsl) {
   std::mt19937 generator(512);
   const std::string block = random_message(generator, std::size_t{1} << 20);

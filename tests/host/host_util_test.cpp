@@ -76,10 +76,14 @@ TEST(HostAllocation, CallocIsZeroFilledAndRefusesProductsBeyond32Bits) {
   for (const Case c : {Case{0x10000u, 0x10000u}, Case{0xFFFFFFFFu, 2u}, Case{2u, 0x80000000u},
                        Case{0xFFFFFFFFu, 0xFFFFFFFFu}})
     EXPECT_EQ(host_calloc_checked(c.a, c.b), nullptr) << c.a << " x " << c.b;
-  // The largest product that fits is granted (fresh zero pages: nothing is written).
-  for (const Case c : {Case{0xFFFFFFFFu, 1u}, Case{0x10001u, 0xFFFFu}}) {
-    void* largest = host_calloc_checked(c.a, c.b);
-    EXPECT_NE(largest, nullptr) << c.a << " x " << c.b;
+}
+
+// The largest product that fits is granted. Fresh zero pages, nothing written, except under
+// valgrind, which fills 4 GiB: the test host_util_test_long.
+TEST(HostAllocation, DISABLED_CallocGrantsFourGibMinusOne) {
+  for (const auto& [a, b] : {std::pair{0xFFFFFFFFu, 1u}, std::pair{0x10001u, 0xFFFFu}}) {
+    void* largest = host_calloc_checked(a, b);
+    EXPECT_NE(largest, nullptr) << a << " x " << b;
     host_free(largest);
   }
 }

@@ -121,10 +121,14 @@ TEST(TableString, RecordHoldsTheTextItsSizeAndTheHostHash) {
   EXPECT_EQ(record.entry().hash(), host_hash_n_bytes(0, 4, "a\0bc"));
 }
 
-TEST(TableString, RefusesATextWithNoRoomForTheTerminator) {
+TEST(TableString, RefusesASizeWithNoRoomForTheTerminator) {
   const char bytes[] = "short";
   EXPECT_THROW(TableString(bytes, 4294967295u), std::length_error);
-  // A C string of 2^32 bytes, not the empty text of its low 32 bits.
+}
+
+// A C string of 2^32 bytes, not the empty text of its low 32 bits. Reading 4 GiB takes a
+// minute under valgrind: the test table_string_test_long.
+TEST(TableString, DISABLED_RefusesACStringOf4GiB) {
   const std::string block(std::size_t{1} << 20, 'x');
   const unsigned char* huge = vesk::testing::repeated_bytes(block, 4096);
   if (huge == nullptr)
