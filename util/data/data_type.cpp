@@ -4,7 +4,6 @@
 
 #include "util/data/element_ops.hpp"
 
-
 namespace vesk {
 
 namespace {
