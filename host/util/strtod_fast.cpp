@@ -2,7 +2,9 @@
 // strtod_l in the "C" locale for everything else.
 #include "strtod_fast.hpp"
 
+#include <cfloat>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <locale.h>
@@ -29,7 +31,7 @@ double strtod_c(void* locale, const char* text, char** end) {
   // from_chars parses the decimal form exactly as strtod does, correctly rounded and without
   // looking at the locale, but it takes no blanks, no '+', no "0x" prefix and reports overflow
   // and underflow instead of producing ±inf or a rounded tiny value. Those cases, and inf and
-  // nan, go to strtod_l, which defines them.
+  // nan, go to strtod_l, which defines them and sets errno as the C library's strtod does.
   const char* p = text;
   while (is_c_space(*p))
     ++p;
@@ -42,7 +44,9 @@ double strtod_c(void* locale, const char* text, char** end) {
   if (!hex && (is_digit(p[0]) || (p[0] == '.' && is_digit(p[1])))) {
     double value = 0.0;
     const auto [stop, error] = std::from_chars(p, p + std::strlen(p), value);
-    if (error == std::errc()) {
+    // A result at or below the smallest normal double may have underflowed, which strtod
+    // reports with ERANGE and from_chars does not: strtod_l decides those.
+    if (error == std::errc() && !(value != 0.0 && std::fabs(value) <= DBL_MIN)) {
       if (end != nullptr)
         *end = const_cast<char*>(stop);
       return negative ? -value : value;

@@ -47,8 +47,8 @@ VESK_API unsigned int get_type_size(DataTypeId::Type type);
 VESK_API void* allocate_buffer(DataTypeId::Type type, unsigned int count);
 
 /// The type whose name equals `name` in any letter case, or -1 (no type): "Integer" -> INTEGER,
-/// "uINTEGER" -> UINTEGER, " real", "int", "" -> -1. Names are not trimmed or abbreviated. The
-/// first call must not race another call of this function.
+/// "uINTEGER" -> UINTEGER, " real", "int", "" -> -1. Names are not trimmed or abbreviated.
+/// Takes no host memory, so the answer never depends on the host's state.
 VESK_API DataTypeId::Type type_from_string(const std::string& name);
 
 /// Converts `count` elements of type `from` at `src` into `count` elements of type `to` at

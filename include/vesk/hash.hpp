@@ -184,11 +184,14 @@ private:
 /// what followed. Use a new MD5Hasher for a fresh digest.
 class VESK_API MD5Hasher : public Hasher {
 public:
-  /// An empty stream and a new engine.
+  /// An empty stream and a new engine in host memory; throws std::bad_alloc when the host
+  /// has no memory for the engine.
   MD5Hasher();
-  /// Takes the source's buffered bytes and an engine of its own in the state of the source's.
+  /// Takes the source's buffered bytes and an engine of its own in the state of the source's;
+  /// throws std::bad_alloc when the host has no memory for the engine.
   MD5Hasher(const MD5Hasher& other);
-  /// Takes the source's buffered bytes and engine state, keeping its own engine; returns `*this`.
+  /// Takes the source's buffered bytes and engine state, keeping its own engine; allocates
+  /// nothing and cannot fail. Returns `*this`.
   MD5Hasher& operator=(const MD5Hasher& other);
   /// Destroys the engine; buffered bytes are dropped.
   ~MD5Hasher() override;

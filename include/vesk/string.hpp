@@ -122,6 +122,7 @@ public:
   /// The empty text.
   TableString();
   /// The NUL-terminated `text` (null gives the empty text). "abc" -> size 3; nullptr -> "".
+  /// Throws std::length_error when the text has 4294967295 bytes or more.
   TableString(const char* text);
   /// Exactly `size` bytes at `text`, NULs included; null or a size of 0 gives the empty
   /// text. ("abcdef", 3) -> "abc"; ("a\0b", 3) -> size 3. Throws std::length_error for a
@@ -195,12 +196,20 @@ public:
   /// Replaces the content by a deep copy of `other`'s; pointers this store handed out earlier
   /// become invalid (unless `other` is this store, which changes nothing).
   StringTable& operator=(const StringTable& other);
+  /// Takes over `other`'s strings without copying them: every pointer `other` handed out stays
+  /// valid, now owned by this store. `other` is left empty and usable. Allocates nothing.
+  StringTable(StringTable&& other) noexcept;
+  /// Releases this store's strings (its earlier pointers become invalid) and takes over
+  /// `other`'s, whose pointers stay valid; `other` is left empty and usable. Moving a store
+  /// to itself changes nothing.
+  StringTable& operator=(StringTable&& other) noexcept;
 
   /// Stores a copy of all of `text` (NULs included) and returns its NUL-terminated data, a
   /// new pointer on every call. "" -> pointer to a NUL; "a\0b" -> reads as "a".
   const char* addString(const std::string& text);
 
 private:
+  // Null in a store whose strings were moved away; the next addString makes a new list.
   std::list<std::string>* mStrings;
 };
 

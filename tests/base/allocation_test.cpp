@@ -147,6 +147,20 @@ TEST(Allocation, ExhaustedHostGivesNullAndRunsNoConstructor) {
   EXPECT_EQ(vesk_calloc(1, 1), nullptr);
 }
 
+// An object size is handed to the host whole when it fits 32 bits and refused, without a host
+// call, when it does not (a wrapped size would give a block too small for the object).
+TEST(Allocation, ObjectSizesUpTo32BitsReachTheHostWhole) {
+  Watch watch;
+  g_exhausted = true;
+  EXPECT_EQ(vesk::AllocatorBase::operator new(0xFFFFFFFFu), nullptr);
+  ASSERT_EQ(g_calls.size(), 1u);
+  EXPECT_EQ(g_calls[0].a, 0xFFFFFFFFu);
+  EXPECT_EQ(g_calls[0].b, 1u);
+  EXPECT_EQ(vesk::AllocatorBase::operator new(std::size_t{1} << 32), nullptr);
+  EXPECT_EQ(vesk::AllocatorBase::operator new(std::size_t{1} << 32, nullptr), nullptr);
+  EXPECT_EQ(g_calls.size(), 1u);
+}
+
 TEST(Allocation, PlacementFormUsesThePlaceAndAllocatesNothing) {
   void* place = vesk_calloc(1, sizeof(Probe));
   Watch watch;

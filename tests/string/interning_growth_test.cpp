@@ -1,12 +1,14 @@
 // The interning table in a fresh process: its first report, the growth trigger (7 vs 8
-// records in the bucket of a new text), the bucket sequence 2089, 3139, 5229, and growth that
-// reuses stored hashes. The host hash is steered: a text "#<n>#..." hashes to n.
+// records in the bucket of a new text), the bucket sequence 2089, 3139, 5229, growth that
+// reuses stored hashes, and none for a text whose record cannot be made. The host hash is
+// steered: a text "#<n>#..." hashes to n.
 #include <vesk/string.hpp>
 
 #include "support/host_hook.hpp"
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@ namespace {
 
 unsigned int gHashCalls = 0;
 unsigned int gHostAllocations = 0;
+bool gHostExhausted = false;
 
 std::string report() {
   std::ostringstream out;
@@ -58,7 +61,7 @@ extern "C" void* host_calloc_checked(unsigned int a, unsigned int b) {
   ++gHostAllocations;
   static auto* const real =
       vesk::testing::next_definition<void*(unsigned int, unsigned int)>("host_calloc_checked");
-  return real(a, b);
+  return gHostExhausted ? nullptr : real(a, b);
 }
 
 namespace {
@@ -92,6 +95,12 @@ TEST(InterningTable, GrowsOnlyWhenTheBucketOfANewTextHoldsEight) {
   EXPECT_EQ(TableString(texts[3]), handles[3]);
   EXPECT_EQ(gHostAllocations, 0u);
   EXPECT_EQ(report(), expected_report(2089, 8, 0, 2, 0)) << "a lookup never grows";
+
+  // The text that would grow the table, with no memory for its record: nothing changes.
+  gHostExhausted = true;
+  EXPECT_THROW(TableString{texts[8]}, std::bad_alloc);
+  gHostExhausted = false;
+  EXPECT_EQ(report(), expected_report(2089, 8, 0, 2, 0)) << "a failed text grows nothing";
 
   gHostAllocations = gHashCalls = 0;
   handles.emplace_back(texts[8]);

@@ -1,10 +1,13 @@
-// StringTable: owned copies whose character pointers stay valid, and deep copies.
+// StringTable: owned copies whose character pointers stay valid, deep copies and moves.
 #include <vesk/string.hpp>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -52,6 +55,26 @@ TEST(StringTable, CopiesAreDeepAndIndependent) {
   }
   source = source;
   EXPECT_STREQ(kept, "kept by the source, beyond the short-string size");
+}
+
+// A vector of stores that reallocates moves them; a copy would free the texts handed out.
+TEST(StringTable, MovesKeepEveryPointerHandedOut) {
+  static_assert(std::is_nothrow_move_constructible_v<StringTable>);
+  const std::string text = "handed out before the moves, beyond the short-string size";
+  std::vector<StringTable> tables(1);
+  const char* kept = tables[0].addString(text);
+  for (int i = 0; i < 100; ++i)
+    tables.emplace_back();
+  StringTable taken(std::move(tables[0]));
+  StringTable assigned;
+  assigned.addString("released by the assignment");
+  assigned = std::move(taken);
+  StringTable& same = assigned;
+  assigned = std::move(same);
+  EXPECT_EQ(kept, text);
+  EXPECT_STREQ(tables[0].addString("usable after a move"), "usable after a move");
+  StringTable copy(taken);
+  EXPECT_STREQ(copy.addString("z"), "z");
 }
 
 }  // namespace

@@ -4,9 +4,6 @@
 
 #include "util/data/element_ops.hpp"
 
-#include <cctype>
-#include <map>
-
 namespace vesk {
 
 namespace {
@@ -14,6 +11,8 @@ namespace {
 // Six rows: the five types and the row of 5, which only bounds the tables.
 constexpr int kRows = 6;
 const char* const kNames[kRows] = {"LOGICAL", "REAL", "INTEGER", "UINTEGER", "STRING", nullptr};
+const char* const kLowerNames[kRows] = {"logical", "real",   "integer",
+                                        "uinteger", "string", nullptr};
 constexpr unsigned int kSizes[kRows] = {1, 8, 4, 4, 1, 0};
 
 // Filled on first request per type and never released, so returned pointers stay valid.
@@ -30,14 +29,8 @@ const char* get_type_name(DataTypeId::Type type) {
 const char* get_type_name_lower(DataTypeId::Type type) {
   if (!detail::is_element_type(type))
     return nullptr;
-  if (gLowerNames[type] == nullptr) {
-    char* name = vesk_strdup(kNames[type]);
-    if (name == nullptr)
-      return nullptr;
-    for (char* c = name; *c != '\0'; ++c)
-      *c = static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
-    gLowerNames[type] = name;
-  }
+  if (gLowerNames[type] == nullptr)
+    gLowerNames[type] = vesk_strdup(kLowerNames[type]);
   return gLowerNames[type];
 }
 
@@ -50,20 +43,13 @@ void* allocate_buffer(DataTypeId::Type type, unsigned int count) {
 }
 
 DataTypeId::Type type_from_string(const std::string& name) {
-  // Created on the first call and destroyed with the library's other statics at unload.
-  static std::map<std::string, DataTypeId::Type> names;
-  if (names.empty()) {
-    for (int t = DataTypeId::LOGICAL; t <= DataTypeId::STRING; ++t) {
-      const auto type = static_cast<DataTypeId::Type>(t);
-      if (const char* lower_name = get_type_name_lower(type))
-        names.emplace(lower_name, type);
-    }
-  }
+  // Compared with the constant names, not the copies get_type_name_lower makes: a lookup
+  // needs no host memory, so a copy that could not be made never hides a type.
   const std::string key = lower(name);
-  const auto found = names.lower_bound(key);
-  if (found == names.end() || key < found->first)
-    return static_cast<DataTypeId::Type>(-1);
-  return found->second;
+  for (int t = DataTypeId::LOGICAL; t <= DataTypeId::STRING; ++t)
+    if (key == kLowerNames[t])
+      return static_cast<DataTypeId::Type>(t);
+  return static_cast<DataTypeId::Type>(-1);
 }
 
 }  // namespace vesk

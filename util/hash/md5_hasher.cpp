@@ -1,25 +1,31 @@
 // MD5Hasher: the typed-value stream fed to an MD5 engine of its own.
 #include "vesk/hash.hpp"
 
+#include <new>
+
 namespace vesk {
 
-MD5Hasher::MD5Hasher() : mRec(new MD5) {}
+namespace {
 
-MD5Hasher::MD5Hasher(const MD5Hasher& other)
-    : Hasher(other), mRec(other.mRec != nullptr ? new MD5(*other.mRec) : nullptr) {}
+// The engine's class-specific new reports exhaustion with null; a hasher without an engine
+// would drop every block and hand out a digest of nothing, so it is never made.
+MD5* new_engine(const MD5* state) {
+  MD5* engine = state != nullptr ? new MD5(*state) : new MD5;
+  if (engine == nullptr)
+    throw std::bad_alloc();
+  return engine;
+}
+
+}  // namespace
+
+MD5Hasher::MD5Hasher() : mRec(new_engine(nullptr)) {}
+
+MD5Hasher::MD5Hasher(const MD5Hasher& other) : Hasher(other), mRec(new_engine(other.mRec)) {}
 
 MD5Hasher& MD5Hasher::operator=(const MD5Hasher& other) {
-  if (this == &other)
-    return *this;
+  // Both engines exist, so the state is copied in place and nothing can fail.
   Hasher::operator=(other);
-  if (other.mRec == nullptr) {
-    delete mRec;
-    mRec = nullptr;
-  } else if (mRec != nullptr) {
-    *mRec = *other.mRec;
-  } else {
-    mRec = new MD5(*other.mRec);
-  }
+  *mRec = *other.mRec;
   return *this;
 }
 
@@ -28,18 +34,13 @@ MD5Hasher::~MD5Hasher() { delete mRec; }
 MD5& MD5Hasher::getRec() { return *mRec; }
 
 void MD5Hasher::hashBytes(const unsigned char* begin, const unsigned char* end) {
-  // Without an engine (the host allocator was exhausted at construction) the blocks are lost.
-  if (mRec != nullptr)
-    getRec().addBytes(begin, end);
+  getRec().addBytes(begin, end);
 }
 
 void MD5Hasher::hashValue(std::vector<unsigned int>& result) {
   flush();
   result.resize(4);
-  if (mRec != nullptr)
-    getRec().hashIt(result.data());
-  else
-    result.assign(4, 0u);
+  getRec().hashIt(result.data());
 }
 
 }  // namespace vesk

@@ -148,17 +148,23 @@ const Entry* Table::find(const char* text, unsigned int size, unsigned int hash,
 // processor can work on the caller's next lookup while this one waits for memory.
 __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned int size,
                                                      unsigned int hash) {
+  // The record first, growth and room after it: a record that cannot be made must leave the
+  // table as it was, not grown for a text it then does not hold.
   const Entry key(text, size, hash);
-  unsigned int index = mBuckets.indexOf(hash);
-  if (mBuckets.bucket(index).size >= kGrowthTrigger) {
-    grow();
-    index = mBuckets.indexOf(hash);
-  }
-  // Room first, record second: if either allocation fails the table is as it was.
-  mBuckets.reserveOneMore(index);
   const Entry* record = new Entry(key);
   if (record == nullptr)
     throw std::bad_alloc();
+  unsigned int index = mBuckets.indexOf(hash);
+  try {
+    if (mBuckets.bucket(index).size >= kGrowthTrigger) {
+      grow();
+      index = mBuckets.indexOf(hash);
+    }
+    mBuckets.reserveOneMore(index);
+  } catch (...) {
+    delete record;
+    throw;
+  }
   mBuckets.append(index, detail::BucketArray::recordWord(record));
   if (&__lsan_ignore_object != nullptr)
     __lsan_ignore_object(record);
@@ -169,8 +175,6 @@ unsigned int Table::grow() {
   if (mPreviousBucketCount >= kMaxSize - mBucketCount)
     throw std::length_error("vesk::table_string::Table: bucket count beyond 32 bits");
   const unsigned int count = mBucketCount + mPreviousBucketCount + 1;
-  mPreviousBucketCount = mBucketCount;
-  mBucketCount = count;
 
   // The stored hashes place every record; no text is read or hashed again and no record
   // moves. If an allocation fails here the old buckets stay in place untouched.
@@ -219,7 +223,10 @@ unsigned int Table::grow() {
     next.reserveOneMore(slot.index);
     next.append(slot.index, slot.word);
   }
+  // Only now, with nothing left to fail, does the sequence advance.
   mBuckets.swap(next);
+  mPreviousBucketCount = mBucketCount;
+  mBucketCount = count;
   ++mRehashCount;
   return count;
 }

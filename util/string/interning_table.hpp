@@ -182,10 +182,12 @@ public:
 
   /// The one record whose text is the `size` bytes at `text` (null or 0 mean ""), inserted
   /// if there is none. Never null; throws std::length_error for a size of 4294967295 and
-  /// std::bad_alloc when memory runs out (the table is then unchanged).
+  /// std::bad_alloc when memory runs out. After either the table holds no new record and has
+  /// not grown; only when the room for the record runs out after a growth does the growth stay.
   const Entry* intern(const char* text, unsigned int size);
   /// Advances the bucket-count sequence one step and redistributes the record pointers by
-  /// their stored hashes; returns the new count.
+  /// their stored hashes; returns the new count. Throws std::bad_alloc and leaves the table
+  /// as it was when the new buckets cannot be allocated.
   unsigned int grow();
   /// Writes the six-line report to `out`, each line ended by std::endl.
   void printStats(std::ostream& out) const;

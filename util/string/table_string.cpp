@@ -1,8 +1,6 @@
 // TableString: the handle to an interned text, and the process-wide table it interns into.
 #include "interning_table.hpp"
 
-#include "vesk/host/host_util.h"
-
 #include <cstring>
 #include <limits>
 #include <new>
@@ -42,8 +40,9 @@ table_string::Table& TableString::table() {
 
 TableString::TableString() : mEntry(table().intern(nullptr, 0)) {}
 
+// Measured at full width: the host's 32-bit strlen would wrap a longer text to a short one.
 TableString::TableString(const char* text)
-    : mEntry(table().intern(text, text != nullptr ? host_strlen(text) : 0)) {}
+    : mEntry(table().intern(text, text != nullptr ? checked_size(std::strlen(text)) : 0)) {}
 
 TableString::TableString(const char* text, unsigned int size)
     : mEntry(table().intern(text, size)) {}

@@ -56,7 +56,9 @@ char* host_tmpnam(char* buffer);
 /// The floating-point context handed to host_strtod: the "C" locale that it parses in.
 void* host_fpc_context(void);
 /// strtod in the "C" locale, correctly rounded, whatever the process locale: leading blanks,
-/// sign, decimal and hexadecimal forms, inf and nan, overflow to ±inf and underflow.
+/// sign, decimal and hexadecimal forms, inf and nan, overflow to ±inf and underflow. Sets errno
+/// to ERANGE where the C library's strtod does: on overflow and on an underflowed (zero or
+/// subnormal, inexact) result.
 /// `context` may be null; `end`, when not null, receives the position after the number;
 /// `flags` is reserved and ignored.
 double host_strtod(void* context, const char* text, char** end, int flags);

@@ -1,0 +1,391 @@
+// Every host allocation of one workload over the whole library fails in turn, once alone and
+// once with every later one failing too. Each run, in a process of its own, must end clean:
+// every step completed or ended in an error the library documents, nothing leaked (checked
+// when a leak checker is loaded), and what succeeded equal to a run without failures.
+#include <vesk/foundation_util.hpp>
+#include <vesk/host/host_util.h>
+
+#include "exe/test_errors.hpp"
+#include "file/scratch_dir.hpp"
+#include "support/host_hook.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <new>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern "C" int __lsan_do_recoverable_leak_check() __attribute__((weak));
+
+namespace {
+
+enum class Failing { None, One, FromOn };
+Failing gFailing = Failing::None;
+unsigned long gPoint = 0;  // the host allocation, counted from 1, that fails first
+unsigned long gAllocations = 0;
+
+bool next_allocation_fails() {
+  ++gAllocations;
+  return (gFailing == Failing::One && gAllocations == gPoint) ||
+         (gFailing == Failing::FromOn && gAllocations >= gPoint);
+}
+
+}  // namespace
+
+// The host's three allocators, for this whole program.
+extern "C" void* host_malloc_checked(unsigned int size) {
+  static auto* next = vesk::testing::next_definition<void*(unsigned int)>("host_malloc_checked");
+  return next_allocation_fails() ? nullptr : next(size);
+}
+
+extern "C" void* host_calloc_checked(unsigned int a, unsigned int b) {
+  static auto* next =
+      vesk::testing::next_definition<void*(unsigned int, unsigned int)>("host_calloc_checked");
+  return next_allocation_fails() ? nullptr : next(a, b);
+}
+
+extern "C" char* host_strdup(const char* s) {
+  static auto* next = vesk::testing::next_definition<char*(const char*)>("host_strdup");
+  return next_allocation_fails() ? nullptr : next(s);
+}
+
+namespace {
+
+using namespace vesk;
+
+// ---- The workload
+
+// A null, false or "not open" result that the library documents for exhausted memory.
+struct Documented {};
+
+template <class T>
+T* non_null(T* p) {
+  if (p == nullptr)
+    throw Documented();
+  return p;
+}
+
+struct HostFree {
+  void operator()(void* block) const { vesk_free(block); }
+};
+template <class T>
+using HostPtr = std::unique_ptr<T, HostFree>;
+
+// One line per step, "name=result" or "name!error" for a documented error.
+class Transcript {
+public:
+  template <class Step>
+  void step(const std::string& name, Step run) {
+    try {
+      lines.push_back(name + "=" + run());
+    } catch (const std::bad_alloc&) {
+      lines.push_back(name + "!bad_alloc");
+    } catch (const Documented&) {
+      lines.push_back(name + "!null");
+    }
+  }
+  std::vector<std::string> lines;
+};
+
+template <class Value>
+std::string joined(const Value* values, std::size_t count) {
+  std::ostringstream out;
+  for (std::size_t i = 0; i < count; ++i)
+    out << std::hex << values[i] << ' ';
+  return out.str();
+}
+
+std::string table_report() {
+  std::ostringstream out;
+  TableString::stats(out);
+  return out.str();
+}
+
+// Nine texts for one bucket of the table's first 2089: the ninth makes it grow.
+const std::vector<std::string>& texts_of_one_bucket() {
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> found;
+    for (unsigned int n = 0; found.size() < 9; ++n) {
+      const std::string text = "bucket-" + std::to_string(n);
+      if (host_hash_n_bytes(0, static_cast<unsigned int>(text.size()), text.data()) % 2089 == 5)
+        found.push_back(text);
+    }
+    return found;
+  }();
+  return texts;
+}
+
+std::string type_lookups() {
+  std::string out;
+  for (const char* name : {"Logical", "REAL", "integer", "uInteger", "String", "int"})
+    out += std::to_string(type_from_string(name)) + ' ';
+  return out;
+}
+
+void workload(Transcript& t) {
+  t.step("memory", [] {
+    HostPtr<void> raw(non_null(vesk_malloc(40)));
+    HostPtr<unsigned char> zeros(static_cast<unsigned char*>(non_null(vesk_calloc(5, 8))));
+    std::memset(raw.get(), 1, 40);
+    return std::to_string(std::count(zeros.get(), zeros.get() + 40, 0));
+  });
+  for (int type = 0; type < 5; ++type)
+    t.step("lower name " + std::to_string(type), [type] {
+      return std::string(non_null(get_type_name_lower(static_cast<DataTypeId::Type>(type))));
+    });
+  t.step("types", type_lookups);
+  t.step("convert", [] {
+    const double values[4] = {1.9, -2.5, 3e10, 42.0};
+    HostPtr<double> reals(static_cast<double*>(non_null(allocate_buffer(DataTypeId::REAL, 4))));
+    HostPtr<int> ints(static_cast<int*>(non_null(allocate_buffer(DataTypeId::INTEGER, 4))));
+    std::copy(values, values + 4, reals.get());
+    convert_data(4, DataTypeId::REAL, reals.get(), DataTypeId::INTEGER, ints.get());
+    return joined(ints.get(), 4);
+  });
+  t.step("subsref", [] {
+    const std::unique_ptr<Dimension> shape(non_null(new Dimension(2, 2)));
+    const SubsRef diagonal(Dimension(2, 1), {shape->computeIndex(0, 0), shape->computeIndex(1, 1)});
+    SubsRef shared(diagonal), assigned;
+    assigned = shared;
+    const double values[4] = {1.5, 2.5, 3.5, 4.5};
+    double picked[2];
+    assigned.assign(DataTypeId::REAL, picked, values);
+    std::ostringstream out;
+    out << *shape << ' ' << picked[0] << ' ' << picked[1];
+    return out.str();
+  });
+
+  // Interning: a failed text must leave the table as it was.
+  std::vector<std::pair<std::string, TableString>> interned;
+  const auto intern = [&](const std::string& text, auto make) {
+    std::string name = "intern ";
+    for (char c : text)
+      name += c != '\0' ? std::string(1, c) : "\\0";
+    t.step(name, [&] {
+      const std::string before = table_report();
+      try {
+        const TableString handle = make();
+        interned.emplace_back(text, handle);
+        return std::string(handle.begin(), handle.end()) == text ? "same" : "other text";
+      } catch (const std::bad_alloc&) {
+        if (table_report() != before)
+          return "table changed by a failed text";
+        throw;
+      }
+    });
+  };
+  intern("", [] { return TableString(); });
+  intern("alpha", [] { return TableString("alpha"); });
+  intern("identifier_16_by", [] { return TableString(std::string("identifier_16_by")); });
+  intern(std::string("a\0b", 3), [] { return TableString("a\0b", 3); });
+  intern(std::string(100, 'L'), [] { return TableString(std::string(100, 'L')); });
+  for (const std::string& text : texts_of_one_bucket())
+    intern(text, [&text] { return TableString(text.c_str()); });
+
+  t.step("string table", [] {
+    std::vector<StringTable> tables(1);
+    const char* kept = tables[0].addString("kept through moves and copies of its store");
+    for (int i = 0; i < 20; ++i)
+      tables.emplace_back();
+    const StringTable copy(tables[0]);
+    return std::string(kept);
+  });
+  t.step("positions", [] {
+    const TableString file("model.src");
+    std::ostringstream out;
+    out << Range(Location(file, LineColumn(3, 4)), Location(file, LineColumn(3, 9))) << ' '
+        << Location();
+    return out.str();
+  });
+  t.step("crc", [] {
+    CrcHasher crc;
+    const double values[3] = {0.5, 1.5, 2.5};
+    crc.addValue(Dimension(1, 3));
+    crc.addData(DataTypeId::REAL, 3, values);
+    const std::unique_ptr<CrcHasher> copy(non_null(new CrcHasher(crc)));
+    const unsigned int hashes[2] = {crc.getHash(), copy->getHash()};
+    return joined(hashes, 2);
+  });
+  t.step("md5 hasher", [] {
+    MD5Hasher md5;
+    for (int i = 0; i < 700; ++i)  // beyond one block, so the engine holds state
+      md5.addValue(i);
+    MD5Hasher copy(md5), assigned;
+    assigned.addValue(1.5);
+    assigned = md5;
+    copy.addValue(7);
+    std::vector<unsigned int> a, b, c;
+    md5.hashValue(a);
+    copy.hashValue(b);
+    assigned.hashValue(c);
+    return joined(a.data(), 4) + joined(b.data(), 4) + joined(c.data(), 4);
+  });
+  t.step("md5", [] {
+    const unsigned char abc[] = {'a', 'b', 'c'};
+    unsigned int words[4];
+    vesk_md5_bytes(abc, abc + 3, words);
+    return joined(words, 4);
+  });
+  t.step("exception", [] {
+    vesk::testing::ContextError error("missing ';'");
+    error.addObject("model");
+    error.addFrame(StackFrame("model.src", "read", 12));
+    const std::unique_ptr<StackFrame> frame(non_null(new StackFrame("a.src", "f", 1)));
+    Exception* copy = non_null(vesk::testing::ContextError::copy(error));
+    std::ostringstream out;
+    out << copy->kind() << ' ' << copy->message() << ' ' << copy->object(0) << ' '
+        << copy->stack().front() << ' ' << *frame;
+    vesk::testing::ContextError::release(copy);
+    return out.str();
+  });
+  t.step("files", [] {
+    const vesk::testing::ScratchDir root;
+    std::string out = std::to_string(create_directory(root / "obj/debug"));
+    std::ofstream(root / "obj/main.o") << "x";
+    out += std::to_string(file_exists(root / "obj/main.o"));
+    std::vector<std::string> names;
+    DirectoryIterator it(root / "obj");
+    if (!it.open())
+      throw Documented();
+    for (; it.available(); it.advance())
+      names.push_back(it.current());
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names)
+      out += ' ' + name;
+    out += std::to_string(remove_file(root / "obj/main.o"));
+    out += std::to_string(remove_directory(root / "obj"));
+    return out + std::to_string(directory_exists(root / "obj"));
+  });
+  t.step("tempnam", [] {
+    const std::string name = tempnam();
+    if (name.empty())
+      throw Documented();
+    return name.find("/vesk-") != std::string::npos ? "a fresh name" : name;
+  });
+  t.step("text", [] {
+    const HostPtr<char> copy(non_null(vesk_strdup(" Width , a\\,b,  REAL ")));
+    std::string out;
+    for (const std::string& field : tokenize(',', copy.get()))
+      out += '[' + lower(trim(field)) + ']';
+    char label[5];
+    out += fill("temperature", label, sizeof label) ? " whole " : " cut ";
+    char formatted[16];
+    vesk_snprintf(formatted, sizeof formatted, "%s %d %d", label, 42, vesk_strcmp(copy.get(), ""));
+    return out + formatted;
+  });
+  t.step("math", [] {
+    std::ostringstream out;
+    out << vesk_string_to_double("2.5e-1") << ' ' << vesk_sqrt(0.25) << ' ' << vesk_pow(0.5, 2.0);
+    return out.str();
+  });
+  t.step("types again", type_lookups);
+  t.step("interned texts", [&] {
+    for (const auto& [text, handle] : interned)
+      if (TableString(text) != handle || std::string(handle.begin(), handle.end()) != text)
+        return "lost " + text;
+    return std::string("all found");
+  });
+}
+
+// ---- The driver
+
+struct Outcome {
+  int status = -1;  // as waitpid gives it
+  std::vector<std::string> lines;
+  std::string trailer;  // the allocation count and the table's report; not compared
+};
+
+// The workload in a child process, whose host allocations fail as asked; its transcript comes
+// back through a pipe.
+Outcome run_in_child(Failing failing, unsigned long point) {
+  texts_of_one_bucket();  // found once, in this process, before any child
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0)
+    std::abort();
+  const pid_t child = fork();
+  if (child == 0) {
+    close(pipe_ends[0]);
+    std::string out;
+    {
+      gFailing = failing;
+      gPoint = point;
+      Transcript t;
+      try {
+        workload(t);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "undocumented exception: %s\n", e.what());
+        _exit(2);
+      }
+      gFailing = Failing::None;
+      for (const std::string& line : t.lines)
+        out += line + '\n';
+      out += "\nallocations " + std::to_string(gAllocations) + '\n' + table_report();
+    }
+    const bool leaked = &__lsan_do_recoverable_leak_check != nullptr &&
+                        __lsan_do_recoverable_leak_check() != 0;
+    for (std::size_t at = 0; at < out.size();) {
+      const ssize_t written = write(pipe_ends[1], out.data() + at, out.size() - at);
+      if (written <= 0)
+        _exit(3);
+      at += static_cast<std::size_t>(written);
+    }
+    _exit(leaked ? 4 : 0);
+  }
+  close(pipe_ends[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t got; (got = read(pipe_ends[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<std::size_t>(got));
+  close(pipe_ends[0]);
+  Outcome run;
+  waitpid(child, &run.status, 0);
+  const std::size_t end = text.find("\n\n");
+  std::istringstream lines(text.substr(0, end));
+  for (std::string line; std::getline(lines, line);)
+    run.lines.push_back(line);
+  run.trailer = end == std::string::npos ? "" : text.substr(end + 2);
+  return run;
+}
+
+TEST(AllocationSweep, EveryRunWithFailingHostAllocationsEndsClean) {
+  const Outcome reference = run_in_child(Failing::None, 0);
+  ASSERT_EQ(reference.status, 0);
+  for (const std::string& line : reference.lines)
+    ASSERT_EQ(line.find('!'), std::string::npos) << line;
+  ASSERT_NE(reference.trailer.find("rehashes                     : 1"), std::string::npos)
+      << "the workload grows the table once\n"
+      << reference.trailer;
+  const unsigned long points = std::stoul(reference.trailer.substr(12));
+  for (unsigned long point = 1; point <= points; ++point) {
+    for (Failing failing : {Failing::One, Failing::FromOn}) {
+      const Outcome run = run_in_child(failing, point);
+      const std::string where = "host allocation " + std::to_string(point) +
+                                (failing == Failing::One ? " failing" : " and all after failing");
+      EXPECT_EQ(run.status, 0) << where << ": crashed, leaked or threw (see its output above)";
+      ASSERT_EQ(run.lines.size(), reference.lines.size()) << where;
+      for (std::size_t i = 0; i < run.lines.size(); ++i) {
+        const std::string& expected = reference.lines[i];
+        const std::string name = expected.substr(0, expected.find('='));
+        if (run.lines[i] != expected) {
+          EXPECT_EQ(run.lines[i].rfind(name + '!', 0), 0u)
+              << where << ": " << run.lines[i] << " where a run without failures gives "
+              << expected;
+        }
+      }
+    }
+  }
+  std::printf("%lu host allocation points, %lu runs\n", points, 2 * points + 1);
+  RecordProperty("allocation_points", static_cast<int>(points));
+}
+
+}  // namespace
