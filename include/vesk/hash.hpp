@@ -150,7 +150,7 @@ public:
   /// Copies every member, the partial block and the hashed mark included; returns `*this`.
   MD5& operator=(const MD5& other);
   /// Does nothing: the engine owns no resource.
-  ~MD5();
+  ~MD5();  // NOLINT(performance-trivially-destructible): an exported symbol of the library
 
   /// Feeds the bytes of [begin, end). Whole 64-byte blocks are compressed straight from the
   /// caller's memory; only the bytes of an incomplete block are kept. An empty range changes

@@ -3,6 +3,7 @@
 
 #include "file/scratch_dir.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,8 +72,13 @@ TEST(DirectoryIterator, ListsEntriesOfEveryKindAsBareNames) {
 TEST(DirectoryIterator, DirectoryThatCannotBeWalkedIsNotStarted) {
   ScratchDir dir;
   write_file(dir / "plain");
+  // A directory removed while a descriptor still holds it opens, but lists not even "." and "..".
+  ASSERT_EQ(mkdir((dir / "removed").c_str(), 0700), 0);
+  const int removed = ::open((dir / "removed").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(removed, 0);
+  ASSERT_EQ(rmdir((dir / "removed").c_str()), 0);
   const std::string cases[] = {dir / "missing", dir / "plain", dir / "missing/deeper",
-                               dir / "plain/"};
+                               dir / "plain/", "/proc/self/fd/" + std::to_string(removed)};
   for (const std::string& path : cases) {
     DirectoryIterator it(path);
     EXPECT_FALSE(it.open()) << path;
@@ -82,6 +88,7 @@ TEST(DirectoryIterator, DirectoryThatCannotBeWalkedIsNotStarted) {
     EXPECT_FALSE(it.open()) << path;
     EXPECT_FALSE(it.available()) << path;
   }
+  close(removed);
 }
 
 TEST(DirectoryIterator, SeparatorsOfEitherKindAndTrailingOnesNameTheSameDirectory) {

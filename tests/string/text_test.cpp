@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -69,26 +70,51 @@ TEST(PassThrough, StrlenStrdupStrcpy) {
   EXPECT_STREQ(buffer, "abc");
 }
 
+// The va_list entry points, called the way a caller's own printf-style wrapper calls them.
+int snprintf_via_va_list(char* buffer, std::size_t size, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = vesk_vsnprintf(buffer, size, format, args);
+  va_end(args);
+  return result;
+}
+
+int printf_via_va_list(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = vesk_vprintf(format, args);
+  va_end(args);
+  return result;
+}
+
 TEST(PassThrough, SnprintfBoundsAndCounts) {
-  char buffer[8];
-  std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(vesk_snprintf(buffer, 5, "%s=%d", "key", 1234), 8);
-  EXPECT_STREQ(buffer, "key=");
-  EXPECT_EQ(buffer[5], '#');
-  EXPECT_EQ(vesk_snprintf(buffer, 0, "%d", 5), 1);
-  EXPECT_EQ(buffer[5], '#');
-  // A size beyond 32 bits still bounds by the real buffer's contents, not a wrapped value.
-  char big[16];
-  EXPECT_EQ(vesk_snprintf(big, (std::size_t{1} << 32) + 1, "%s", "whole"), 5);
-  EXPECT_STREQ(big, "whole");
+  using Snprintf = int (*)(char*, std::size_t, const char*, ...);
+  for (Snprintf print : {Snprintf{vesk_snprintf}, Snprintf{snprintf_via_va_list}}) {
+    SCOPED_TRACE(print == vesk_snprintf ? "vesk_snprintf" : "vesk_vsnprintf");
+    char buffer[8];
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_EQ(print(buffer, 5, "%s=%d", "key", 1234), 8);
+    EXPECT_STREQ(buffer, "key=");
+    EXPECT_EQ(buffer[5], '#');
+    EXPECT_EQ(print(buffer, 0, "%d", 5), 1);
+    EXPECT_EQ(buffer[5], '#');
+    // A size beyond 32 bits still bounds by the real buffer's contents, not a wrapped value.
+    char big[16];
+    EXPECT_EQ(print(big, (std::size_t{1} << 32) + 1, "%s", "whole"), 5);
+    EXPECT_STREQ(big, "whole");
+  }
 }
 
 TEST(PassThrough, PrintfWritesToStandardOutput) {
-  ::testing::internal::CaptureStdout();
-  const int count = vesk_printf("%s %d|", "value", 42);
-  std::fflush(stdout);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "value 42|");
-  EXPECT_EQ(count, 9);
+  using Printf = int (*)(const char*, ...);
+  for (Printf print : {Printf{vesk_printf}, Printf{printf_via_va_list}}) {
+    SCOPED_TRACE(print == vesk_printf ? "vesk_printf" : "vesk_vprintf");
+    ::testing::internal::CaptureStdout();
+    const int count = print("%s %d|", "value", 42);
+    std::fflush(stdout);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "value 42|");
+    EXPECT_EQ(count, 9);
+  }
 }
 
 }  // namespace

@@ -62,6 +62,7 @@ SubsRef::SubsRef(const SubsRef& other)
     ++*mCount;
 }
 
+// NOLINTNEXTLINE(bugprone-unhandled-self-assignment): safe, as the comment below explains
 SubsRef& SubsRef::operator=(const SubsRef& other) {
   // Taking the new share before giving up the old one makes self-assignment, and assignment
   // between handles of one selection, leave the selection alive.

@@ -50,7 +50,7 @@ public:
   /// the one allocation is the result's own.
   std::string substr(std::size_t begin, std::size_t end) const {
     std::string result(mData + begin, mData + end);
-    if (std::memchr(result.data(), '\\', result.size()) != nullptr)
+    if (result.find('\\') != std::string::npos)
       for (char& c : result)
         if (c == '\\')
           c = '/';

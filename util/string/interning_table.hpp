@@ -64,7 +64,7 @@ private:
   std::vector<void*> mChunks;
   char* mCursor = nullptr;
   std::size_t mLeft = 0;
-  std::size_t mNextChunkSize = 16 * 1024;
+  std::size_t mNextChunkSize = std::size_t{16} * 1024;
   FreeBlock* mFree[kClasses] = {};
 };
 
