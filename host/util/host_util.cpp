@@ -51,7 +51,8 @@ std::uint64_t load_le64(const unsigned char* bytes) {
   return load_le32(bytes) | std::uint64_t{load_le32(bytes + 4)} << 32;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+// A build without CPU dispatch (VESK_NO_CPU_DISPATCH) leaves these runs to libdeflate.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(VESK_NO_CPU_DISPATCH)
 #define VESK_HOST_CLMUL_CRC 1
 
 // Bit-reflected CRC-32 (polynomial 0x04C11DB7, zlib's) without the pre- and post-inversion. A
