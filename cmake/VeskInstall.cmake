@@ -1,17 +1,19 @@
 # Installation: headers, the three shared libraries, the CMake package and a pkg-config file.
+# The libraries are the component "runtime"; what building against them needs is "development"
+# (the two Debian packages of VeskPackage.cmake).
 include(CMakePackageConfigHelpers)
 
 set(VESK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vesk)
 
 install(TARGETS foundation_util host_util host_math
   EXPORT vesk-targets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(DIRECTORY include/vesk DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY include/vesk DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 
-install(EXPORT vesk-targets NAMESPACE vesk:: DESTINATION ${VESK_CMAKE_DIR})
+install(EXPORT vesk-targets NAMESPACE vesk:: DESTINATION ${VESK_CMAKE_DIR} COMPONENT development)
 configure_package_config_file(cmake/vesk-config.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/vesk-config.cmake
   INSTALL_DESTINATION ${VESK_CMAKE_DIR})
@@ -19,10 +21,15 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/vesk-config-version
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vesk-config.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/vesk-config-version.cmake
-        DESTINATION ${VESK_CMAKE_DIR})
+        DESTINATION ${VESK_CMAKE_DIR} COMPONENT development)
 
 # The pkg-config file finds the prefix relative to itself, so an installed tree can be moved.
 file(RELATIVE_PATH VESK_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" VESK_PC_TO_PREFIX "${VESK_PC_TO_PREFIX}")
 configure_file(cmake/vesk.pc.in ${CMAKE_CURRENT_BINARY_DIR}/vesk.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vesk.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vesk.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+        COMPONENT development)
+
+if(PROJECT_IS_TOP_LEVEL)
+  include(cmake/VeskPackage.cmake)
+endif()

@@ -19,3 +19,10 @@ endif()
 if(VESK_SANITIZE AND (CMAKE_CXX_COMPILER_ID STREQUAL "Clang" OR VESK_SANITIZE MATCHES "thread"))
   add_compile_definitions(VESK_TARGET_CLONES=)
 endif()
+
+# Without CPU dispatch every loop is compiled for the x86-64 baseline only and the stand-in host
+# library hashes short runs with libdeflate: the code that machines without AVX2 or PCLMUL run,
+# built on a machine that has them so that its tests can run it.
+if(NOT VESK_CPU_DISPATCH)
+  add_compile_definitions(VESK_NO_CPU_DISPATCH)
+endif()

@@ -42,6 +42,10 @@ constexpr unsigned int kShortCrcBytes = 256;
 constexpr unsigned int kTinyCrcFirst = 5;
 constexpr unsigned int kTinyCrcBytes = 17;
 
+// A build without CPU dispatch (VESK_NO_CPU_DISPATCH) leaves these runs to libdeflate.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(VESK_NO_CPU_DISPATCH)
+#define VESK_HOST_CLMUL_CRC 1
+
 std::uint32_t load_le32(const unsigned char* bytes) {
   return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
          std::uint32_t{bytes[3]} << 24;
@@ -50,9 +54,6 @@ std::uint32_t load_le32(const unsigned char* bytes) {
 std::uint64_t load_le64(const unsigned char* bytes) {
   return load_le32(bytes) | std::uint64_t{load_le32(bytes + 4)} << 32;
 }
-
-#if defined(__x86_64__) && defined(__GNUC__)
-#define VESK_HOST_CLMUL_CRC 1
 
 // Bit-reflected CRC-32 (polynomial 0x04C11DB7, zlib's) without the pre- and post-inversion. A
 // 64-bit value is a polynomial of degree below 64 with bit k the coefficient of x^(63-k); a

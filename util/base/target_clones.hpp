@@ -6,8 +6,9 @@
 // clone on machines that have it. Compilers without the attribute get the baseline, and so
 // do clang's sanitizer builds and ThreadSanitizer builds (the build defines VESK_TARGET_CLONES
 // as empty there), because the resolvers run during relocation, before the sanitizer runtime
-// is initialised.
-#if !defined(VESK_TARGET_CLONES) && defined(__x86_64__) && defined(__has_attribute)
+// is initialised. A build without CPU dispatch (VESK_NO_CPU_DISPATCH) gets the baseline too.
+#if !defined(VESK_TARGET_CLONES) && !defined(VESK_NO_CPU_DISPATCH) && defined(__x86_64__) && \
+    defined(__has_attribute)
 #if __has_attribute(target_clones)
 #define VESK_TARGET_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
