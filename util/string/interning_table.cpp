@@ -139,7 +139,20 @@ const Entry* Table::intern(const char* text, unsigned int size) {
 template <class SameBytes>
 const Entry* Table::findOrInsert(const char* text, unsigned int size, unsigned int hash,
                                  SameBytes sameBytes) {
+  // A long bucket is searched through its index, in a call of its own that this one jumps
+  // to, so that the common case keeps no stack frame.
+  if (mBuckets.bucket(mBuckets.indexOf(hash)).size > detail::BucketArray::kLinearLimit)
+    return findOrInsertLong(text, size, hash, mBuckets.indexOf(hash));
   if (const Entry* found = find(text, size, hash, sameBytes))
+    return found;
+  return insert(text, size, hash);
+}
+
+__attribute__((noinline)) const Entry* Table::findOrInsertLong(const char* text,
+                                                               unsigned int size,
+                                                               unsigned int hash,
+                                                               unsigned int index) {
+  if (const Entry* found = mBuckets.findLong(index, text, size, hash))
     return found;
   return insert(text, size, hash);
 }
@@ -147,10 +160,7 @@ const Entry* Table::findOrInsert(const char* text, unsigned int size, unsigned i
 template <class SameBytes>
 const Entry* Table::find(const char* text, unsigned int size, unsigned int hash,
                          SameBytes sameBytes) const {
-  const unsigned int index = mBuckets.indexOf(hash);
-  const detail::BucketArray::View bucket = mBuckets.bucket(index);
-  if (bucket.size > detail::BucketArray::kLinearLimit)
-    return mBuckets.findLong(index, text, size, hash);
+  const detail::BucketArray::View bucket = mBuckets.bucket(mBuckets.indexOf(hash));
   for (unsigned int i = 0; i < bucket.size; ++i) {
     const detail::BucketArray::Word word = bucket.first[i];
     if (detail::BucketArray::mayHash(word, hash)) {
@@ -173,7 +183,8 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
                                                      unsigned int hash) {
   const Entry key(text, size, hash);
   unsigned int index = mBuckets.indexOf(hash);
-  if (mBuckets.bucket(index).size >= kGrowthTrigger && growth_may_help(mBucketCount, mRecordCount)) {
+  if (mBuckets.bucket(index).size >= kGrowthTrigger &&
+      growth_may_help(mBucketCount, mRecordCount)) {
     grow();
     index = mBuckets.indexOf(hash);
   }
@@ -212,15 +223,11 @@ unsigned int Table::grow() {
   struct Move {
     detail::BucketArray::Word word;
     unsigned int index;
-    std::uint32_t key;
-    bool keyed;
+    std::uint64_t key;
   };
   const auto place = [&next](const Move& move) {
     next.reserveOneMore(move.index);
-    if (move.keyed)
-      next.append(move.index, move.word, move.key);
-    else
-      next.append(move.index, move.word);
+    next.append(move.index, move.word, move.key);
   };
   Move ahead[kLookahead];
   std::size_t moves = 0;
@@ -248,7 +255,7 @@ unsigned int Table::grow() {
       Move& slot = ahead[moves++ % kLookahead];
       if (moves > kLookahead)
         place(slot);
-      slot = {word, next.indexOf(hash), keyed ? keys[i] : 0, keyed};
+      slot = {word, next.indexOf(hash), keyed ? keys[i] : detail::BucketArray::kUnknownKey};
       next.prefetch(slot.index);
     }
   }
@@ -365,7 +372,8 @@ struct IndexSecret {
 
 }  // namespace
 
-std::uint32_t BucketArray::indexKey(const char* text, unsigned int size) {
+__attribute__((noinline)) std::uint32_t BucketArray::indexKey(const char* text,
+                                                             unsigned int size) {
   static const IndexSecret secret;
   return static_cast<std::uint32_t>(
       XXH3_64bits_withSecret(text, size, secret.bytes, sizeof secret.bytes));
@@ -494,6 +502,16 @@ void BucketArray::reserveOneMore(unsigned int index) {
   const Word word = mWords[index];
   if (word == 0)
     return;
+  if (isSpill(word)) {
+    const Spill* spill = spillOf(word);
+    if (spill->size < spill->capacity() && spill->size < kLinearLimit)
+      return;
+  }
+  makeRoom(index);
+}
+
+__attribute__((noinline)) void BucketArray::makeRoom(unsigned int index) {
+  const Word word = mWords[index];
   if (!isSpill(word)) {
     Spill* spill = Spill::create(mSpills, 0);
     spill->items()[0] = word;
@@ -520,7 +538,7 @@ void BucketArray::reserveOneMore(unsigned int index) {
 // Makes the index the first time, from the texts of the records so far, or a larger one with
 // the same entries once it is full; on failure the spill keeps the index it had (none while
 // it holds no more than kLinearLimit records).
-void BucketArray::reserveIndexEntry(Spill* spill) {
+__attribute__((noinline)) void BucketArray::reserveIndexEntry(Spill* spill) {
   assert(spill->indexed() && spill->size >= kLinearLimit);
   Index* index = spill->index();
   if (index != nullptr && spill->size < index->limit)
@@ -543,17 +561,7 @@ void BucketArray::reserveIndexEntry(Spill* spill) {
   spill->index() = larger;
 }
 
-void BucketArray::append(unsigned int index, Word record) {
-  const Word word = mWords[index];
-  if (isSpill(word) && spillOf(word)->size >= kLinearLimit) {
-    const table_string::Entry* entry = BucketArray::record(record);
-    append(index, record, indexKey(entry->text(), entry->size()));
-  } else {
-    append(index, record, 0);
-  }
-}
-
-void BucketArray::append(unsigned int index, Word record, std::uint32_t key) {
+void BucketArray::append(unsigned int index, Word record, std::uint64_t key) {
   assert(record != 0 && !isSpill(record));
   const Word word = mWords[index];
   if (word == 0) {
@@ -566,7 +574,16 @@ void BucketArray::append(unsigned int index, Word record, std::uint32_t key) {
   const std::uint32_t position = spill->size;
   spill->items()[spill->size++] = record;
   if (spill->size > kLinearLimit)
-    spill->index()->insert(position, key);
+    indexRecord(spill, position, key);
+}
+
+__attribute__((noinline)) void BucketArray::indexRecord(Spill* spill, std::uint32_t position,
+                                                        std::uint64_t key) {
+  if (key == kUnknownKey) {
+    const table_string::Entry* entry = record(spill->items()[position]);
+    key = indexKey(entry->text(), entry->size());
+  }
+  spill->index()->insert(position, static_cast<std::uint32_t>(key));
 }
 
 const table_string::Entry* BucketArray::findLong(unsigned int index, const char* text,

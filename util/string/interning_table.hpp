@@ -136,11 +136,11 @@ public:
   /// that a following append cannot fail; throws std::bad_alloc and leaves the bucket's
   /// records and what finds them unchanged if it cannot.
   void reserveOneMore(unsigned int index);
+  /// No indexKey known: append reads the record's text for it when the bucket has an index.
+  static constexpr std::uint64_t kUnknownKey = std::uint64_t{1} << 32;
   /// Appends a record word to bucket `index`; the room must have been made by reserveOneMore.
-  /// Reads the record's text only when the bucket has an index.
-  void append(unsigned int index, Word word);
-  /// As append, with the record's indexKey already known.
-  void append(unsigned int index, Word word, std::uint32_t key);
+  /// `key` is the record's indexKey, or kUnknownKey.
+  void append(unsigned int index, Word word, std::uint64_t key = kUnknownKey);
 
   /// The record of bucket `index`, which holds more than kLinearLimit records, whose text is
   /// the `size` bytes at `text` and whose hash is `hash`; null if there is none. Hashes the
@@ -185,8 +185,13 @@ private:
   static bool isSpill(Word word) { return (word & 1u) != 0; }
   static Spill* spillOf(Word word) { return reinterpret_cast<Spill*>(word & ~Word{1}); }
   static Word spillWord(Spill* spill);
+  // reserveOneMore where the bucket needs a new spill, a larger one or room in its index.
+  void makeRoom(unsigned int index);
   // Makes the index of `spill`, which holds kLinearLimit records or more, ready for one more.
   void reserveIndexEntry(Spill* spill);
+  // Files the record at `position` of `spill`, whose index has room, under `key`
+  // (kUnknownKey: read its text).
+  static void indexRecord(Spill* spill, std::uint32_t position, std::uint64_t key);
 
   Word* mWords;
   unsigned int mCount;
@@ -234,6 +239,9 @@ private:
   template <class SameBytes>
   __attribute__((noinline)) const Entry* findOrInsert(const char* text, unsigned int size, unsigned int hash,
                             SameBytes sameBytes);
+  // findOrInsert for a text whose bucket holds more than kLinearLimit records.
+  const Entry* findOrInsertLong(const char* text, unsigned int size, unsigned int hash,
+                                unsigned int index);
   // Inserts a record for a text that find did not find, growing first if its bucket is full.
   const Entry* insert(const char* text, unsigned int size, unsigned int hash);
 
