@@ -209,7 +209,7 @@ namespace vesk::table_string {
 /// 3139, 5229, 8369, ..., only when the bucket of a new text already holds 8 records, and from
 /// 65536 buckets on only while it holds at least one record per 4 buckets: growth cannot
 /// split texts of one hash, so texts made to share one would otherwise grow it without end.
-/// The bucket count thus stays below max(93109, 6.5 x records). Records are never moved,
+/// The bucket count thus stays at most max(93109, 6.5 x records). Records are never moved,
 /// changed or released.
 class Table : public AllocatorBase {
 public:
