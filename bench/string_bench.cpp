@@ -1,13 +1,18 @@
 // Interning against its peers, on 1,000,000 distinct identifiers of 8 to 16 bytes:
 // TableString construction (a text already present, a new text) against the find and insert
 // of absl::flat_hash_set<std::string> and std::unordered_set<std::string>, and the memory each
-// holds per text, measured in a fresh child process per container.
+// holds per text, measured in a fresh child process per container. Also 300,000 texts of one
+// CRC-32, as an input can make them, against as many ordinary texts of the same length, each
+// set interned into a fresh table.
 #include <vesk/string.hpp>
+
+#include "support/crc32_forge.hpp"
 
 #include <absl/container/flat_hash_set.h>
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +20,7 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -23,19 +29,21 @@ namespace {
 
 constexpr std::size_t kTexts = 1000000;
 
-// Batch `batch` of distinct identifiers; the first two characters name the batch, so no two
-// batches share a text and every insert batch is new to the process-wide table.
-std::vector<std::string> identifiers(unsigned int batch) {
+// Batch `batch` of `count` distinct identifiers of `shortest` to `longest` characters; the
+// first two characters name the batch, so no two batches share a text and every insert batch
+// is new to the process-wide table.
+std::vector<std::string> identifiers(unsigned int batch, std::size_t count = kTexts,
+                                     int shortest = 8, int longest = 16) {
   static constexpr char kFirst[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_";
   static constexpr char kRest[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_0123456789";
   std::mt19937_64 generator(1000 + batch);
-  std::uniform_int_distribution<int> length(8, 16);
+  std::uniform_int_distribution<int> length(shortest, longest);
   std::uniform_int_distribution<int> rest(0, sizeof kRest - 2);
   absl::flat_hash_set<std::string> seen;
   std::vector<std::string> out;
-  out.reserve(kTexts);
-  while (out.size() < kTexts) {
+  out.reserve(count);
+  while (out.size() < count) {
     std::string text(static_cast<std::size_t>(length(generator)), ' ');
     text[0] = kFirst[batch / (sizeof kRest - 1) % (sizeof kFirst - 1)];
     text[1] = kRest[batch % (sizeof kRest - 1)];
@@ -160,17 +168,6 @@ void BM_InsertPeerGrowing(benchmark::State& state) {
                                        benchmark::Counter::kInvert);
 }
 
-using AbslSet = absl::flat_hash_set<std::string>;
-using StdSet = std::unordered_set<std::string>;
-
-BENCHMARK(BM_FindTableString);
-BENCHMARK_TEMPLATE(BM_FindPeer, AbslSet);
-BENCHMARK_TEMPLATE(BM_FindPeer, StdSet);
-BENCHMARK(BM_InsertTableString)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_InsertPeer, AbslSet)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_InsertPeer, StdSet)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_InsertPeerGrowing, AbslSet)->Iterations(1)->Unit(benchmark::kMillisecond);
-
 // Memory in use: the allocator's in-use bytes (chunk headers included, mmapped blocks too)
 // and the resident set.
 struct Usage {
@@ -186,6 +183,134 @@ Usage usage() {
   return {static_cast<double>(info.uordblks + info.hblkhd),
           static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE))};
 }
+
+constexpr std::size_t kFloodTexts = 300000;
+
+// 12-byte texts that all have the CRC-32 0x5EED1234: 8 identifier characters and 4 bytes
+// that steer the CRC.
+const std::vector<std::string>& one_hash_texts() {
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> out = identifiers(500, kFloodTexts, 8, 8);
+    for (std::string& text : out)
+      text = vesk::testing::with_crc32(text, 0x5EED1234u);
+    return out;
+  }();
+  return texts;
+}
+
+// Ordinary identifiers of the same 12 bytes.
+const std::vector<std::string>& ordinary_texts() {
+  static const std::vector<std::string> texts = identifiers(501, kFloodTexts, 12, 12);
+  return texts;
+}
+
+// True while this process has interned nothing, so that a child it forks starts with an
+// empty table.
+bool table_is_empty() {
+  std::ostringstream out;
+  vesk::TableString::stats(out);
+  return out.str().find("at least one entry : 0\n") != std::string::npos;
+}
+
+// Interns `texts` in a child process, into its fresh table; the seconds taken and the
+// memory added per text. Negative seconds when the child failed.
+struct FreshRun {
+  double seconds;
+  Usage perText;
+};
+
+// The processor time of this process, which other programs on the machine disturb less
+// than the time on the clock.
+double process_seconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+FreshRun intern_in_child(const std::vector<std::string>& texts) {
+  FreshRun result{-1, {0, 0}};
+  int channel[2];
+  if (pipe(channel) != 0)
+    return result;
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    FreshRun run{-1, {0, 0}};
+    try {
+      // Free memory the parent left resident goes back first, so that the resident figure
+      // grows with what the interning takes.
+      malloc_trim(0);
+      const Usage before = usage();
+      const double start = process_seconds();
+      for (const std::string& text : texts) {
+        vesk::TableString handle(text.data(), static_cast<unsigned int>(text.size()));
+        benchmark::DoNotOptimize(handle);
+      }
+      const double stop = process_seconds();
+      const Usage after = usage();
+      const auto n = static_cast<double>(texts.size());
+      run = {stop - start,
+             {(after.heap - before.heap) / n, (after.resident - before.resident) / n}};
+    } catch (...) {
+    }
+    const ssize_t written = write(channel[1], &run, sizeof run);
+    _exit(written == static_cast<ssize_t>(sizeof run) ? 0 : 1);
+  }
+  close(channel[1]);
+  if (child < 0 || read(channel[0], &result, sizeof result) != static_cast<ssize_t>(sizeof result))
+    result.seconds = -1;
+  close(channel[0]);
+  if (child > 0)
+    waitpid(child, nullptr, 0);
+  return result;
+}
+
+// Each iteration interns all the texts into a fresh table (in a child process) and counts the
+// child's processor time; the counters give the heap and resident bytes added per text.
+void intern_fresh(benchmark::State& state, const std::vector<std::string>& texts) {
+  if (!table_is_empty()) {
+    state.SkipWithError("the table of this process is no longer empty: run it first");
+    return;
+  }
+  Usage total{0, 0};
+  for (auto _ : state) {
+    const FreshRun run = intern_in_child(texts);
+    if (run.seconds < 0) {
+      state.SkipWithError("the child process failed");
+      return;
+    }
+    state.SetIterationTime(run.seconds);
+    total.heap += run.perText.heap;
+    total.resident += run.perText.resident;
+  }
+  const auto iterations = static_cast<double>(state.iterations());
+  state.counters["heap_per_text"] = total.heap / iterations;
+  state.counters["resident_per_text"] = total.resident / iterations;
+}
+
+void BM_InternOneHash(benchmark::State& state) { intern_fresh(state, one_hash_texts()); }
+
+void BM_InternOrdinarySameLength(benchmark::State& state) {
+  intern_fresh(state, ordinary_texts());
+}
+
+using AbslSet = absl::flat_hash_set<std::string>;
+using StdSet = std::unordered_set<std::string>;
+
+// First, while the process has interned nothing: each child starts with an empty table.
+BENCHMARK(BM_InternOneHash)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InternOrdinarySameLength)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindTableString);
+BENCHMARK_TEMPLATE(BM_FindPeer, AbslSet);
+BENCHMARK_TEMPLATE(BM_FindPeer, StdSet);
+BENCHMARK(BM_InsertTableString)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_InsertPeer, AbslSet)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_InsertPeer, StdSet)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_InsertPeerGrowing, AbslSet)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Builds one container of kTexts texts in a child process and returns its bytes per text.
 template <class Build>

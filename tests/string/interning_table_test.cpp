@@ -54,7 +54,11 @@ TEST(BucketArray, BucketsKeepInsertionOrderThroughEverySpillSize) {
   for (unsigned int i = 0; i < three.size; ++i) {
     EXPECT_EQ(BucketArray::record(three.first[i]), entries[i].get()) << i;
     EXPECT_TRUE(BucketArray::mayHash(three.first[i], entries[i]->hash())) << i;
+    // Past 16 records the bucket is searched through its index, which must find them all.
+    EXPECT_EQ(buckets.findLong(3, entries[i]->text(), entries[i]->size(), entries[i]->hash()),
+              entries[i].get()) << i;
   }
+  EXPECT_EQ(buckets.findLong(3, "record-40", 9, entries[0]->hash()), nullptr);
   EXPECT_EQ(buckets.bucket(5).size, 1u);
   EXPECT_EQ(BucketArray::record(buckets.bucket(5).first[0]), entries[0].get());
   EXPECT_EQ(buckets.bucket(0).size, 0u);

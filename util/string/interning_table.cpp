@@ -3,7 +3,12 @@
 
 #include "vesk/host/host_util.h"
 
+#include <sys/random.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <cassert>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -11,6 +16,11 @@
 #include <ostream>
 #include <stdexcept>
 #include <utility>
+#include <vector>
+
+// XXH3 compiled into this file alone: nothing of xxHash is linked or exported.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 // A leak checker finds the records through the bucket words, but a tagged word is not a plain
 // address. When a checker is loaded into the process, each record is declared as kept on
@@ -23,8 +33,10 @@ namespace {
 
 constexpr unsigned int kMaxSize = std::numeric_limits<unsigned int>::max();
 
-// A new text whose bucket already holds this many records grows the table first.
+// A new text whose bucket already holds this many records grows the table first...
 constexpr unsigned int kGrowthTrigger = 8;
+// ...and from this many buckets on only if the table holds a record per 4 buckets or more.
+constexpr unsigned int kBoundedGrowthFrom = 65536;
 
 constexpr unsigned int kInitialBucketCount = 2089;
 constexpr unsigned int kInitialPreviousBucketCount = 1049;
@@ -49,6 +61,13 @@ std::uint64_t word_of_8(const char* bytes) {
   std::uint64_t word;
   std::memcpy(&word, bytes, sizeof word);
   return word;
+}
+
+// Whether growing may help a new text whose bucket is full: always below 65536 buckets, and
+// from there on only while there is at least one record per 4 buckets. Growth cannot part
+// texts of one hash, and natural growth comes at one record per bucket or so.
+bool growth_may_help(unsigned int buckets, std::size_t records) {
+  return buckets < kBoundedGrowthFrom || records >= buckets / 4 + (buckets % 4 != 0 ? 1 : 0);
 }
 
 bool same_text(const Entry& a, const Entry& b) {
@@ -94,7 +113,8 @@ Table::Table()
     : mBuckets(kInitialBucketCount),
       mBucketCount(kInitialBucketCount),
       mPreviousBucketCount(kInitialPreviousBucketCount),
-      mRehashCount(0) {}
+      mRehashCount(0),
+      mRecordCount(0) {}
 
 const Entry* Table::intern(const char* text, unsigned int size) {
   if (text == nullptr || size == 0) {
@@ -119,7 +139,20 @@ const Entry* Table::intern(const char* text, unsigned int size) {
 template <class SameBytes>
 const Entry* Table::findOrInsert(const char* text, unsigned int size, unsigned int hash,
                                  SameBytes sameBytes) {
+  // A long bucket is searched through its index, in a call of its own that this one jumps
+  // to, so that the common case keeps no stack frame.
+  if (mBuckets.bucket(mBuckets.indexOf(hash)).size > detail::BucketArray::kLinearLimit)
+    return findOrInsertLong(text, size, hash, mBuckets.indexOf(hash));
   if (const Entry* found = find(text, size, hash, sameBytes))
+    return found;
+  return insert(text, size, hash);
+}
+
+__attribute__((noinline)) const Entry* Table::findOrInsertLong(const char* text,
+                                                               unsigned int size,
+                                                               unsigned int hash,
+                                                               unsigned int index) {
+  if (const Entry* found = mBuckets.findLong(index, text, size, hash))
     return found;
   return insert(text, size, hash);
 }
@@ -156,7 +189,8 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
     throw std::bad_alloc();
   unsigned int index = mBuckets.indexOf(hash);
   try {
-    if (mBuckets.bucket(index).size >= kGrowthTrigger) {
+    if (mBuckets.bucket(index).size >= kGrowthTrigger &&
+        growth_may_help(mBucketCount, mRecordCount)) {
       grow();
       index = mBuckets.indexOf(hash);
     }
@@ -166,6 +200,7 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
     throw;
   }
   mBuckets.append(index, detail::BucketArray::recordWord(record));
+  ++mRecordCount;
   if (&__lsan_ignore_object != nullptr)
     __lsan_ignore_object(record);
   return record;
@@ -186,18 +221,32 @@ unsigned int Table::grow() {
   //
   // The new buckets are written in scattered places too, so each is prefetched a few
   // records before its pointer is appended.
+  //
+  // The records of a long bucket take their index keys along, read from its index, so that
+  // a long bucket of the new array gets its index without reading those texts again.
   const unsigned int oldCount = mBuckets.count();
   detail::BucketArray next(count);
   struct Move {
     detail::BucketArray::Word word;
     unsigned int index;
+    std::uint64_t key;
+  };
+  const auto place = [&next](const Move& move) {
+    next.reserveOneMore(move.index);
+    next.append(move.index, move.word, move.key);
   };
   Move ahead[kLookahead];
   std::size_t moves = 0;
+  std::vector<std::uint32_t> keys;
   for (unsigned int b = 0; b < oldCount; ++b) {
     if (b + kLookahead < oldCount)
       mBuckets.prefetchSpill(b + kLookahead);
     const detail::BucketArray::View bucket = mBuckets.bucket(b);
+    const bool keyed = bucket.size > detail::BucketArray::kLinearLimit;
+    if (keyed) {
+      keys.resize(bucket.size);
+      mBuckets.indexKeys(b, keys.data());
+    }
     for (unsigned int i = 0; i < bucket.size; ++i) {
       const detail::BucketArray::Word word = bucket.first[i];
       unsigned int hash;
@@ -210,19 +259,14 @@ unsigned int Table::grow() {
         hash = detail::BucketArray::record(word)->hash();
       }
       Move& slot = ahead[moves++ % kLookahead];
-      if (moves > kLookahead) {
-        next.reserveOneMore(slot.index);
-        next.append(slot.index, slot.word);
-      }
-      slot = {word, next.indexOf(hash)};
+      if (moves > kLookahead)
+        place(slot);
+      slot = {word, next.indexOf(hash), keyed ? keys[i] : detail::BucketArray::kUnknownKey};
       next.prefetch(slot.index);
     }
   }
-  for (std::size_t m = moves > kLookahead ? moves - kLookahead : 0; m < moves; ++m) {
-    const Move& slot = ahead[m % kLookahead];
-    next.reserveOneMore(slot.index);
-    next.append(slot.index, slot.word);
-  }
+  for (std::size_t m = moves > kLookahead ? moves - kLookahead : 0; m < moves; ++m)
+    place(ahead[m % kLookahead]);
   // Only now, with nothing left to fail, does the sequence advance.
   mBuckets.swap(next);
   mPreviousBucketCount = mBucketCount;
@@ -301,22 +345,127 @@ void BlockPool::swap(BlockPool& other) {
     std::swap(mFree[c], other.mFree[c]);
 }
 
+namespace {
+
+// The secret of indexKey: random bytes from the system, drawn on first use. Should the system
+// refuse them, the clock and addresses stand in: the index then finds every text as well,
+// only its keys are easier to guess.
+struct IndexSecret {
+  unsigned char bytes[XXH3_SECRET_DEFAULT_SIZE];
+
+  IndexSecret() {
+    std::size_t filled = 0;
+    while (filled < sizeof bytes) {
+      const ssize_t got = getrandom(bytes + filled, sizeof bytes - filled, 0);
+      if (got > 0)
+        filled += static_cast<std::size_t>(got);
+      else if (got != 0 && errno != EINTR)
+        break;
+    }
+    if (filled < sizeof bytes) {
+      timespec now{};
+      clock_gettime(CLOCK_REALTIME, &now);
+      std::uint64_t state = static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+                            static_cast<std::uint64_t>(now.tv_nsec) +
+                            (reinterpret_cast<std::uintptr_t>(this) << 16) +
+                            static_cast<std::uint64_t>(getpid());
+      for (unsigned char& byte : bytes) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        byte = static_cast<unsigned char>(state >> 56);
+      }
+    }
+  }
+};
+
+}  // namespace
+
+__attribute__((noinline)) std::uint32_t BucketArray::indexKey(const char* text,
+                                                             unsigned int size) {
+  static const IndexSecret secret;
+  return static_cast<std::uint32_t>(
+      XXH3_64bits_withSecret(text, size, secret.bytes, sizeof secret.bytes));
+}
+
+// The index of a long bucket: open addressing with linear probing over 2^k slots, each the
+// position of a record in the bucket (plus 1; 0 marks a free slot) and that record's
+// indexKey, which also picks the first slot to try. At most 3/4 of the slots are used, so a
+// search ends at a free slot after a few; the positions never change, since records are only
+// ever appended to a bucket.
+struct BucketArray::Index {
+  struct Slot {
+    std::uint32_t position;
+    std::uint32_t key;
+  };
+
+  std::uint32_t mask;   // the number of slots, less 1
+  std::uint32_t limit;  // the number of positions the slots have room for
+
+  Slot* slots() { return reinterpret_cast<Slot*>(this + 1); }
+  const Slot* slots() const { return reinterpret_cast<const Slot*>(this + 1); }
+
+  // Files the record at `position` under `key`; there must be room.
+  void insert(std::uint32_t position, std::uint32_t key) {
+    std::uint32_t s = key & mask;
+    while (slots()[s].position != 0)
+      s = (s + 1) & mask;
+    slots()[s] = {position + 1, key};
+  }
+
+  // An empty index with room for `records` positions, zero-filled by the host; throws
+  // std::bad_alloc.
+  static Index* create(std::uint64_t records) {
+    std::uint64_t slots = 64;
+    while (slots * 3 / 4 < records)
+      slots *= 2;
+    static_assert(sizeof(Index) == sizeof(Slot), "the header takes one slot");
+    void* block = slots < (std::uint64_t{1} << 31)
+                      ? vesk_calloc(static_cast<unsigned int>(slots) + 1, sizeof(Slot))
+                      : nullptr;
+    if (block == nullptr)
+      throw std::bad_alloc();
+    return new (block) Index{static_cast<std::uint32_t>(slots - 1),
+                             static_cast<std::uint32_t>(slots * 3 / 4)};
+  }
+  static void destroy(Index* index) {
+    index->~Index();
+    vesk_free(index);
+  }
+};
+
 // A bucket of two or more records: its size, its capacity (2 << sizeClass), then
-// `capacity` record words.
+// `capacity` record words. From kIndexedClass on, the word before the spill holds the
+// bucket's Index, null until the bucket first reaches kLinearLimit records.
 struct alignas(alignof(BucketArray::Word)) BucketArray::Spill : SpillHeader {
+  static constexpr std::uint32_t kIndexedClass = 4;
+  static_assert((2u << (kIndexedClass - 1)) == kLinearLimit,
+                "a spill that holds more than kLinearLimit records has an index word");
+
   std::uint32_t capacity() const { return std::uint32_t{2} << sizeClass; }
   Word* items() { return reinterpret_cast<Word*>(this + 1); }
+  const Word* items() const { return reinterpret_cast<const Word*>(this + 1); }
+  bool indexed() const { return sizeClass >= kIndexedClass; }
+  Index*& index() {
+    assert(indexed());
+    return *reinterpret_cast<Index**>(reinterpret_cast<char*>(this) - sizeof(Index*));
+  }
+  const Index* index() const { return const_cast<Spill*>(this)->index(); }
 
   static Spill* create(BlockPool& pool, std::uint32_t sizeClass) {
-    const std::size_t bytes = sizeof(Spill) + (std::size_t{2} << sizeClass) * sizeof(Word);
-    return new (pool.allocate(bytes, sizeClass)) Spill{{0, sizeClass}};
+    const std::size_t prefix = sizeClass >= kIndexedClass ? sizeof(Index*) : 0;
+    const std::size_t bytes =
+        prefix + sizeof(Spill) + (std::size_t{2} << sizeClass) * sizeof(Word);
+    char* block = static_cast<char*>(pool.allocate(bytes, sizeClass));
+    if (prefix != 0)
+      new (block) Index*(nullptr);
+    return new (block + prefix) Spill{{0, sizeClass}};
   }
   static void destroy(BlockPool& pool, Spill* spill) {
     static_assert(sizeof(Spill) == sizeof(SpillHeader),
                   "the record words follow the header that bucket() reads");
     const std::uint32_t sizeClass = spill->sizeClass;
+    const std::size_t prefix = sizeClass >= kIndexedClass ? sizeof(Index*) : 0;
     spill->~Spill();
-    pool.release(spill, sizeClass);
+    pool.release(reinterpret_cast<char*>(spill) - prefix, sizeClass);
   }
 };
 
@@ -330,8 +479,18 @@ BucketArray::BucketArray(unsigned int count)
     throw std::bad_alloc();
 }
 
-// The spills go with the pool, all at once.
-BucketArray::~BucketArray() { std::free(mWords); }
+// The spills go with the pool, all at once; the indexes, if any, one by one.
+BucketArray::~BucketArray() {
+  for (unsigned int b = 0; mIndexes != 0 && b < mCount; ++b) {
+    if (isSpill(mWords[b]) && spillOf(mWords[b])->indexed()) {
+      if (Index* index = spillOf(mWords[b])->index()) {
+        Index::destroy(index);
+        --mIndexes;
+      }
+    }
+  }
+  std::free(mWords);
+}
 
 BucketArray::Word BucketArray::spillWord(Spill* spill) {
   return reinterpret_cast<Word>(spill) | 1u;
@@ -350,6 +509,16 @@ void BucketArray::reserveOneMore(unsigned int index) {
   const Word word = mWords[index];
   if (word == 0)
     return;
+  if (isSpill(word)) {
+    const Spill* spill = spillOf(word);
+    if (spill->size < spill->capacity() && spill->size < kLinearLimit)
+      return;
+  }
+  makeRoom(index);
+}
+
+__attribute__((noinline)) void BucketArray::makeRoom(unsigned int index) {
+  const Word word = mWords[index];
   if (!isSpill(word)) {
     Spill* spill = Spill::create(mSpills, 0);
     spill->items()[0] = word;
@@ -358,16 +527,48 @@ void BucketArray::reserveOneMore(unsigned int index) {
     return;
   }
   Spill* spill = spillOf(word);
-  if (spill->size < spill->capacity())
-    return;
-  Spill* larger = Spill::create(mSpills, spill->sizeClass + 1);
-  std::memcpy(larger->items(), spill->items(), spill->size * sizeof(Word));
-  larger->size = spill->size;
-  Spill::destroy(mSpills, spill);
-  mWords[index] = spillWord(larger);
+  if (spill->size == spill->capacity()) {
+    // The index, if any, goes along: the positions it holds stay the same.
+    Spill* larger = Spill::create(mSpills, spill->sizeClass + 1);
+    std::memcpy(larger->items(), spill->items(), spill->size * sizeof(Word));
+    larger->size = spill->size;
+    if (larger->indexed())
+      larger->index() = spill->indexed() ? spill->index() : nullptr;
+    Spill::destroy(mSpills, spill);
+    mWords[index] = spillWord(larger);
+    spill = larger;
+  }
+  if (spill->size >= kLinearLimit)
+    reserveIndexEntry(spill);
 }
 
-void BucketArray::append(unsigned int index, Word record) {
+// Makes the index the first time, from the texts of the records so far, or a larger one with
+// the same entries once it is full; on failure the spill keeps the index it had (none while
+// it holds no more than kLinearLimit records).
+__attribute__((noinline)) void BucketArray::reserveIndexEntry(Spill* spill) {
+  assert(spill->indexed() && spill->size >= kLinearLimit);
+  Index* index = spill->index();
+  if (index != nullptr && spill->size < index->limit)
+    return;
+  Index* larger = Index::create(std::uint64_t{spill->size} * 2);
+  if (index == nullptr) {
+    for (std::uint32_t i = 0; i < spill->size; ++i) {
+      const table_string::Entry* entry = record(spill->items()[i]);
+      larger->insert(i, indexKey(entry->text(), entry->size()));
+    }
+    ++mIndexes;
+  } else {
+    for (std::uint32_t s = 0; s <= index->mask; ++s) {
+      const Index::Slot slot = index->slots()[s];
+      if (slot.position != 0)
+        larger->insert(slot.position - 1, slot.key);
+    }
+    Index::destroy(index);
+  }
+  spill->index() = larger;
+}
+
+void BucketArray::append(unsigned int index, Word record, std::uint64_t key) {
   assert(record != 0 && !isSpill(record));
   const Word word = mWords[index];
   if (word == 0) {
@@ -377,7 +578,49 @@ void BucketArray::append(unsigned int index, Word record) {
   assert(isSpill(word));
   Spill* spill = spillOf(word);
   assert(spill->size < spill->capacity());
+  const std::uint32_t position = spill->size;
   spill->items()[spill->size++] = record;
+  if (spill->size > kLinearLimit)
+    indexRecord(spill, position, key);
+}
+
+__attribute__((noinline)) void BucketArray::indexRecord(Spill* spill, std::uint32_t position,
+                                                        std::uint64_t key) {
+  if (key == kUnknownKey) {
+    const table_string::Entry* entry = record(spill->items()[position]);
+    key = indexKey(entry->text(), entry->size());
+  }
+  spill->index()->insert(position, static_cast<std::uint32_t>(key));
+}
+
+const table_string::Entry* BucketArray::findLong(unsigned int index, const char* text,
+                                                 unsigned int size, unsigned int hash) const {
+  const Spill* spill = spillOf(mWords[index]);
+  assert(isSpill(mWords[index]) && spill->size > kLinearLimit);
+  const Index& table = *spill->index();
+  const std::uint32_t key = indexKey(text, size);
+  for (std::uint32_t s = key & table.mask;; s = (s + 1) & table.mask) {
+    const Index::Slot slot = table.slots()[s];
+    if (slot.position == 0)
+      return nullptr;
+    if (slot.key == key) {
+      const table_string::Entry* entry = record(spill->items()[slot.position - 1]);
+      if (entry->hash() == hash && entry->size() == size &&
+          table_string::same_bytes(entry->text(), text, size))
+        return entry;
+    }
+  }
+}
+
+void BucketArray::indexKeys(unsigned int index, std::uint32_t* out) const {
+  const Spill* spill = spillOf(mWords[index]);
+  assert(isSpill(mWords[index]) && spill->size > kLinearLimit);
+  const Index& table = *spill->index();
+  for (std::uint32_t s = 0; s <= table.mask; ++s) {
+    const Index::Slot slot = table.slots()[s];
+    if (slot.position != 0 && slot.position <= spill->size)
+      out[slot.position - 1] = slot.key;
+  }
 }
 
 void BucketArray::swap(BucketArray& other) {
@@ -389,6 +632,7 @@ void BucketArray::swap(BucketArray& other) {
   other.mCount = count;
   std::swap(mModulus, other.mModulus);
   mSpills.swap(other.mSpills);
+  std::swap(mIndexes, other.mIndexes);
 }
 
 }  // namespace vesk::detail

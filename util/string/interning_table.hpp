@@ -78,9 +78,17 @@ private:
 /// A record word is the record's address; on 64-bit hosts, when the address fits 48 bits, it
 /// also carries the top 16 bits of the record's hash in its top 16 bits (marked by bit 1), so
 /// that records of other hashes are passed over without reading them.
+/// A bucket of more than kLinearLimit records (texts of one hash, or of hashes equal modulo
+/// the count, as an input can choose them) also keeps an index of its own: an open-addressed
+/// table of (position, key) pairs, the key a hash of the bytes keyed by a secret drawn once
+/// per process (indexKey), so that a lookup there compares the text with about one record
+/// whatever the bucket holds. Shorter buckets have none and are searched in order.
 class BucketArray {
 public:
   using Word = std::uintptr_t;
+
+  /// Buckets of more than this many records are searched through their index (findLong).
+  static constexpr unsigned int kLinearLimit = 16;
 
   /// `count` empty buckets; throws std::bad_alloc when the array cannot be allocated.
   explicit BucketArray(unsigned int count);
@@ -124,11 +132,28 @@ public:
   /// The top 16 bits of the record's hash; only for a word with hasTag.
   static unsigned int tag(Word word) { return static_cast<unsigned int>(word >> kTagShift); }
 
-  /// Makes room for one more record in bucket `index`, so that a following append cannot
-  /// fail; throws std::bad_alloc and leaves the bucket's records unchanged if it cannot.
+  /// Makes room for one more record in bucket `index`, in the bucket and in its index, so
+  /// that a following append cannot fail; throws std::bad_alloc and leaves the bucket's
+  /// records and what finds them unchanged if it cannot.
   void reserveOneMore(unsigned int index);
+  /// No indexKey known: append reads the record's text for it when the bucket has an index.
+  static constexpr std::uint64_t kUnknownKey = std::uint64_t{1} << 32;
   /// Appends a record word to bucket `index`; the room must have been made by reserveOneMore.
-  void append(unsigned int index, Word word);
+  /// `key` is the record's indexKey, or kUnknownKey.
+  void append(unsigned int index, Word word, std::uint64_t key = kUnknownKey);
+
+  /// The record of bucket `index`, which holds more than kLinearLimit records, whose text is
+  /// the `size` bytes at `text` and whose hash is `hash`; null if there is none. Hashes the
+  /// text once with indexKey and reads only records whose key is the text's.
+  const table_string::Entry* findLong(unsigned int index, const char* text, unsigned int size,
+                                      unsigned int hash) const;
+  /// Writes the indexKey of the i-th record of bucket `index`, which holds more than
+  /// kLinearLimit records, to out[i], reading the index rather than the texts.
+  void indexKeys(unsigned int index, std::uint32_t* out) const;
+  /// The key under which an index files the `size` bytes at `text` (non-null): 32 bits of
+  /// XXH3 with a secret from the system's random source, drawn on first use; unknown to
+  /// whoever chooses the texts.
+  static std::uint32_t indexKey(const char* text, unsigned int size);
 
   /// Asks the processor to fetch bucket `index` ahead of use; changes nothing.
   void prefetch(unsigned int index) const { __builtin_prefetch(&mWords[index], 1); }
@@ -150,6 +175,7 @@ private:
     std::uint32_t sizeClass;
   };
   struct Spill;
+  struct Index;
 
   static constexpr bool kTagged = sizeof(Word) == 8;
   static constexpr unsigned int kTagShift = kTagged ? 48 : 0;
@@ -159,11 +185,20 @@ private:
   static bool isSpill(Word word) { return (word & 1u) != 0; }
   static Spill* spillOf(Word word) { return reinterpret_cast<Spill*>(word & ~Word{1}); }
   static Word spillWord(Spill* spill);
+  // reserveOneMore where the bucket needs a new spill, a larger one or room in its index.
+  void makeRoom(unsigned int index);
+  // Makes the index of `spill`, which holds kLinearLimit records or more, ready for one more.
+  void reserveIndexEntry(Spill* spill);
+  // Files the record at `position` of `spill`, whose index has room, under `key`
+  // (kUnknownKey: read its text).
+  static void indexRecord(Spill* spill, std::uint32_t position, std::uint64_t key);
 
   Word* mWords;
   unsigned int mCount;
   Modulus mModulus;
   BlockPool mSpills;
+  // The number of indexes, which the destructor releases.
+  std::size_t mIndexes = 0;
 };
 
 }  // namespace vesk::detail
@@ -171,8 +206,11 @@ private:
 namespace vesk::table_string {
 
 /// The separately chained table of interned records. Grows, by the additive sequence 2089,
-/// 3139, 5229, 8369, ..., only when the bucket of a new text already holds 8 records.
-/// Records are never moved, changed or released.
+/// 3139, 5229, 8369, ..., only when the bucket of a new text already holds 8 records, and from
+/// 65536 buckets on only while it holds at least one record per 4 buckets: growth cannot
+/// split texts of one hash, so texts made to share one would otherwise grow it without end.
+/// The bucket count thus stays at most max(93109, 6.5 x records). Records are never moved,
+/// changed or released.
 class Table : public AllocatorBase {
 public:
   /// 2089 empty buckets, no growth yet.
@@ -202,6 +240,9 @@ private:
   template <class SameBytes>
   __attribute__((noinline)) const Entry* findOrInsert(const char* text, unsigned int size, unsigned int hash,
                             SameBytes sameBytes);
+  // findOrInsert for a text whose bucket holds more than kLinearLimit records.
+  const Entry* findOrInsertLong(const char* text, unsigned int size, unsigned int hash,
+                                unsigned int index);
   // Inserts a record for a text that find did not find, growing first if its bucket is full.
   const Entry* insert(const char* text, unsigned int size, unsigned int hash);
 
@@ -209,6 +250,7 @@ private:
   unsigned int mBucketCount;
   unsigned int mPreviousBucketCount;
   unsigned int mRehashCount;
+  std::size_t mRecordCount;
 };
 
 }  // namespace vesk::table_string
