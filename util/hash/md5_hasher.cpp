@@ -24,8 +24,10 @@ MD5Hasher::MD5Hasher(const MD5Hasher& other) : Hasher(other), mRec(new_engine(ot
 
 MD5Hasher& MD5Hasher::operator=(const MD5Hasher& other) {
   // Both engines exist, so the state is copied in place and nothing can fail.
-  Hasher::operator=(other);
-  *mRec = *other.mRec;
+  if (this != &other) {
+    Hasher::operator=(other);
+    *mRec = *other.mRec;
+  }
   return *this;
 }
 

@@ -440,18 +440,21 @@ struct alignas(alignof(BucketArray::Word)) BucketArray::Spill : SpillHeader {
   static_assert((2u << (kIndexedClass - 1)) == kLinearLimit,
                 "a spill that holds more than kLinearLimit records has an index word");
 
+  // The word before an indexed spill holds the index pointer itself, so its size is a pointer's.
+  static constexpr std::size_t kIndexWord = sizeof(Index*);  // NOLINT(bugprone-sizeof-expression)
+
   std::uint32_t capacity() const { return std::uint32_t{2} << sizeClass; }
   Word* items() { return reinterpret_cast<Word*>(this + 1); }
   const Word* items() const { return reinterpret_cast<const Word*>(this + 1); }
   bool indexed() const { return sizeClass >= kIndexedClass; }
   Index*& index() {
     assert(indexed());
-    return *reinterpret_cast<Index**>(reinterpret_cast<char*>(this) - sizeof(Index*));
+    return *reinterpret_cast<Index**>(reinterpret_cast<char*>(this) - kIndexWord);
   }
   const Index* index() const { return const_cast<Spill*>(this)->index(); }
 
   static Spill* create(BlockPool& pool, std::uint32_t sizeClass) {
-    const std::size_t prefix = sizeClass >= kIndexedClass ? sizeof(Index*) : 0;
+    const std::size_t prefix = sizeClass >= kIndexedClass ? kIndexWord : 0;
     const std::size_t bytes =
         prefix + sizeof(Spill) + (std::size_t{2} << sizeClass) * sizeof(Word);
     char* block = static_cast<char*>(pool.allocate(bytes, sizeClass));
@@ -463,7 +466,7 @@ struct alignas(alignof(BucketArray::Word)) BucketArray::Spill : SpillHeader {
     static_assert(sizeof(Spill) == sizeof(SpillHeader),
                   "the record words follow the header that bucket() reads");
     const std::uint32_t sizeClass = spill->sizeClass;
-    const std::size_t prefix = sizeClass >= kIndexedClass ? sizeof(Index*) : 0;
+    const std::size_t prefix = sizeClass >= kIndexedClass ? kIndexWord : 0;
     spill->~Spill();
     pool.release(reinterpret_cast<char*>(spill) - prefix, sizeClass);
   }
