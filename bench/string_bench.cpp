@@ -291,9 +291,7 @@ void intern_fresh(benchmark::State& state, const std::vector<std::string>& texts
 
 void BM_InternOneHash(benchmark::State& state) { intern_fresh(state, one_hash_texts()); }
 
-void BM_InternOrdinarySameLength(benchmark::State& state) {
-  intern_fresh(state, ordinary_texts());
-}
+void BM_InternOrdinarySameLength(benchmark::State& state) { intern_fresh(state, ordinary_texts()); }
 
 using AbslSet = absl::flat_hash_set<std::string>;
 using StdSet = std::unordered_set<std::string>;

@@ -331,8 +331,8 @@ Outcome run_in_child(Failing failing, unsigned long point) {
         out += line + '\n';
       out += "\nallocations " + std::to_string(gAllocations) + '\n' + table_report();
     }
-    const bool leaked = &__lsan_do_recoverable_leak_check != nullptr &&
-                        __lsan_do_recoverable_leak_check() != 0;
+    const bool leaked =
+        &__lsan_do_recoverable_leak_check != nullptr && __lsan_do_recoverable_leak_check() != 0;
     for (std::size_t at = 0; at < out.size();) {
       const ssize_t written = write(pipe_ends[1], out.data() + at, out.size() - at);
       if (written <= 0)

@@ -64,7 +64,8 @@ TEST(InterningFlood, TextsOfOneHashGetARecordEachWithinTheBucketBound) {
   for (unsigned int i = 0; i < kFlood; ++i) {
     texts.push_back(flood_text(i, kCrc));
     ASSERT_EQ(host_hash_n_bytes(0, static_cast<unsigned int>(texts[i].size()), texts[i].data()),
-              kCrc) << i;
+              kCrc)
+        << i;
     handles.emplace_back(texts[i]);
   }
   std::set<const char*> records;

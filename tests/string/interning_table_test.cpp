@@ -56,7 +56,8 @@ TEST(BucketArray, BucketsKeepInsertionOrderThroughEverySpillSize) {
     EXPECT_TRUE(BucketArray::mayHash(three.first[i], entries[i]->hash())) << i;
     // Past 16 records the bucket is searched through its index, which must find them all.
     EXPECT_EQ(buckets.findLong(3, entries[i]->text(), entries[i]->size(), entries[i]->hash()),
-              entries[i].get()) << i;
+              entries[i].get())
+        << i;
   }
   EXPECT_EQ(buckets.findLong(3, "record-40", 9, entries[0]->hash()), nullptr);
   EXPECT_EQ(buckets.bucket(5).size, 1u);

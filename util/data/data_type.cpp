@@ -11,7 +11,7 @@ namespace {
 // Six rows: the five types and the row of 5, which only bounds the tables.
 constexpr int kRows = 6;
 const char* const kNames[kRows] = {"LOGICAL", "REAL", "INTEGER", "UINTEGER", "STRING", nullptr};
-const char* const kLowerNames[kRows] = {"logical", "real",   "integer",
+const char* const kLowerNames[kRows] = {"logical",  "real",   "integer",
                                         "uinteger", "string", nullptr};
 constexpr unsigned int kSizes[kRows] = {1, 8, 4, 4, 1, 0};
 

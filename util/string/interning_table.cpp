@@ -148,8 +148,7 @@ const Entry* Table::findOrInsert(const char* text, unsigned int size, unsigned i
   return insert(text, size, hash);
 }
 
-__attribute__((noinline)) const Entry* Table::findOrInsertLong(const char* text,
-                                                               unsigned int size,
+__attribute__((noinline)) const Entry* Table::findOrInsertLong(const char* text, unsigned int size,
                                                                unsigned int hash,
                                                                unsigned int index) {
   if (const Entry* found = mBuckets.findLong(index, text, size, hash))
@@ -379,8 +378,7 @@ struct IndexSecret {
 
 }  // namespace
 
-__attribute__((noinline)) std::uint32_t BucketArray::indexKey(const char* text,
-                                                             unsigned int size) {
+__attribute__((noinline)) std::uint32_t BucketArray::indexKey(const char* text, unsigned int size) {
   static const IndexSecret secret;
   return static_cast<std::uint32_t>(
       XXH3_64bits_withSecret(text, size, secret.bytes, sizeof secret.bytes));
@@ -397,7 +395,7 @@ struct BucketArray::Index {
     std::uint32_t key;
   };
 
-  std::uint32_t mask;   // the number of slots, less 1
+  std::uint32_t mask;  // the number of slots, less 1
   std::uint32_t limit;  // the number of positions the slots have room for
 
   Slot* slots() { return reinterpret_cast<Slot*>(this + 1); }
@@ -423,8 +421,8 @@ struct BucketArray::Index {
                       : nullptr;
     if (block == nullptr)
       throw std::bad_alloc();
-    return new (block) Index{static_cast<std::uint32_t>(slots - 1),
-                             static_cast<std::uint32_t>(slots * 3 / 4)};
+    return new (block)
+        Index{static_cast<std::uint32_t>(slots - 1), static_cast<std::uint32_t>(slots * 3 / 4)};
   }
   static void destroy(Index* index) {
     index->~Index();
@@ -455,8 +453,7 @@ struct alignas(alignof(BucketArray::Word)) BucketArray::Spill : SpillHeader {
 
   static Spill* create(BlockPool& pool, std::uint32_t sizeClass) {
     const std::size_t prefix = sizeClass >= kIndexedClass ? kIndexWord : 0;
-    const std::size_t bytes =
-        prefix + sizeof(Spill) + (std::size_t{2} << sizeClass) * sizeof(Word);
+    const std::size_t bytes = prefix + sizeof(Spill) + (std::size_t{2} << sizeClass) * sizeof(Word);
     char* block = static_cast<char*>(pool.allocate(bytes, sizeClass));
     if (prefix != 0)
       new (block) Index*(nullptr);
