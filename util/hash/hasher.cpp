@@ -61,20 +61,6 @@ void copy_bytes(unsigned char* out, const unsigned char* in, std::size_t count) 
   std::memcpy(out, in, count);
 }
 
-// The encoder reads the caller's array and writes the block into the buffer; the hash then
-// runs on the buffer, which is in cache, and leaves the memory bus idle. Asking for the source
-// a few blocks ahead while the hash runs lets the memory work under the hash instead of after
-// it, which is where a large array's time goes. `left` bytes of the caller's array remain.
-constexpr std::size_t kPrefetchDistance = 4 * kBlockSize;
-constexpr std::size_t kCacheLine = 64;
-
-inline void prefetch_ahead(const unsigned char* data, std::size_t left) {
-  if (left < kPrefetchDistance + kBlockSize)
-    return;
-  for (std::size_t offset = 0; offset < kBlockSize; offset += kCacheLine)
-    __builtin_prefetch(data + kPrefetchDistance + offset);
-}
-
 struct ElementRoutine {
   std::size_t size;
   void (*encode)(unsigned char*, const unsigned char*, std::size_t);
@@ -160,7 +146,6 @@ void Hasher::addElements(const unsigned char* data, std::size_t count, std::size
     data += n * size;
     count -= n;
     if (mCurrent == mEnd) {
-      prefetch_ahead(data, count * size);
       hashBytes(mBuffer, mEnd);
       mCurrent = mBuffer;
     }
