@@ -3,6 +3,8 @@
 #define VESK_BENCH_BENCH_SUPPORT_HPP
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -15,6 +17,41 @@ inline std::vector<unsigned char> random_bytes(std::size_t size) {
   for (auto& byte : bytes)
     byte = static_cast<unsigned char>(generator());
   return bytes;
+}
+
+/// The first `size` bytes of one process-wide pseudo-random buffer, for the sizes of the
+/// curves (up to 1 GiB): made once at the largest size asked for yet, so that the benchmarks
+/// of one size after another do not spend their time making inputs. The pointer stays valid
+/// until a larger size is asked for.
+inline const unsigned char* shared_random_bytes(std::size_t size) {
+  static std::vector<unsigned char> bytes;
+  if (bytes.size() < size) {
+    bytes.assign(size, 0);
+    std::mt19937_64 generator(42);
+    for (std::size_t i = 0; i < size; i += 8) {
+      const std::uint64_t word = generator();
+      for (std::size_t k = 0; k < 8 && i + k < size; ++k)
+        bytes[i + k] = static_cast<unsigned char>(word >> (8 * k));
+    }
+  }
+  return bytes.data();
+}
+
+/// True when VESK_BENCH_QUICK is set (to anything but 0): the curves stop at small sizes, so
+/// that the whole run can be tried in a minute or two.
+inline bool quick_run() {
+  const char* quick = std::getenv("VESK_BENCH_QUICK");
+  return quick != nullptr && *quick != '\0' && *quick != '0';
+}
+
+/// 1, 10, 100, ... up to `largest`, or up to `quick_largest` in a quick run.
+inline std::vector<std::int64_t> decades(std::int64_t smallest, std::int64_t largest,
+                                         std::int64_t quick_largest) {
+  std::vector<std::int64_t> sizes;
+  const std::int64_t last = quick_run() ? quick_largest : largest;
+  for (std::int64_t n = smallest; n <= last; n *= 10)
+    sizes.push_back(n);
+  return sizes;
 }
 
 }  // namespace vesk::bench

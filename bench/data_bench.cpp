@@ -1,5 +1,8 @@
-// convert_data on 4 Mi elements against memcpy of the larger array, and SubsRef::assign on
-// 1 Mi random indices against a hand-written gather loop.
+// convert_data on 4 Mi elements against memcpy of the larger array, the same for 10^3 to 10^8
+// elements as a curve, and SubsRef::assign on 1 Mi random indices against a hand-written
+// gather loop.
+#include "bench_support.hpp"
+
 #include <vesk/data.hpp>
 
 #include <benchmark/benchmark.h>
@@ -8,8 +11,9 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <string>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -56,6 +60,65 @@ void BM_Memcpy(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   state.SetLabel(std::to_string(state.range(0)) + "-byte elements");
+}
+
+// ----- the curve: 10^3 to 10^8 elements, from cache-resident to memory-bound ------------------
+
+unsigned int curve_largest() { return vesk::bench::quick_run() ? 1000000 : 100000000; }
+
+// Sources and destination made once at the largest size and shared by every point of the
+// curve; the REAL source is also the source of the memcpy.
+const unsigned char* curve_source(vesk::DataTypeId::Type type) {
+  static std::vector<unsigned char> sources[5];
+  std::vector<unsigned char>& bytes = sources[type];
+  if (bytes.empty())
+    bytes = source_for(type, curve_largest());
+  return bytes.data();
+}
+
+unsigned char* curve_destination() {
+  static std::vector<unsigned char> bytes(std::size_t{curve_largest()} * 8, 1);
+  return bytes.data();
+}
+
+void BM_ConvertCurve(benchmark::State& state) {
+  const auto from = static_cast<vesk::DataTypeId::Type>(state.range(0));
+  const auto to = static_cast<vesk::DataTypeId::Type>(state.range(1));
+  const auto count = static_cast<unsigned int>(state.range(2));
+  const unsigned char* src = curve_source(from);
+  unsigned char* dst = curve_destination();
+  for (auto _ : state) {
+    vesk::convert_data(count, from, src, to, dst);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * count);
+}
+
+// The peer: memcpy of as many 8-byte elements.
+void BM_MemcpyCurve(benchmark::State& state) {
+  const std::size_t bytes = static_cast<std::size_t>(state.range(0)) * 8;
+  const unsigned char* src = curve_source(vesk::DataTypeId::REAL);
+  unsigned char* dst = curve_destination();
+  for (auto _ : state) {
+    std::memcpy(dst, src, bytes);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+
+// REAL into INTEGER and UINTEGER (narrowing, with the range rules) and INTEGER into REAL
+// (widening), each against memcpy of the larger array.
+void curve_pairs(benchmark::internal::Benchmark* b) {
+  for (const std::int64_t count : vesk::bench::decades(1000, curve_largest(), curve_largest()))
+    for (const auto& pair : {std::pair<int, int>{1, 2}, {1, 3}, {2, 1}})
+      b->Args({pair.first, pair.second, count});
+  b->MinTime(0.2);
+}
+
+void curve_counts(benchmark::internal::Benchmark* b) {
+  for (const std::int64_t count : vesk::bench::decades(1000, curve_largest(), curve_largest()))
+    b->Arg(count);
+  b->MinTime(0.2);
 }
 
 std::vector<unsigned int> random_index(unsigned int count, unsigned int range) {
@@ -110,6 +173,8 @@ double fastest(const std::vector<double>& times) {
 
 BENCHMARK(BM_Memcpy)->Arg(1)->Arg(4)->Arg(8)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
 BENCHMARK(BM_ConvertData)->Apply(all_pairs)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
+BENCHMARK(BM_MemcpyCurve)->Apply(curve_counts)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ConvertCurve)->Apply(curve_pairs)->Unit(benchmark::kMicrosecond);
 BENCHMARK_TEMPLATE(BM_SubsRefAssign, std::uint8_t)->Arg(vesk::DataTypeId::LOGICAL)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
 BENCHMARK_TEMPLATE(BM_HandGather, std::uint8_t)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);
 BENCHMARK_TEMPLATE(BM_SubsRefAssign, std::int32_t)->Arg(vesk::DataTypeId::INTEGER)->Unit(benchmark::kMicrosecond)->ComputeStatistics("min", fastest);

@@ -1,5 +1,5 @@
-// Hashing against its peers: vesk_md5_bytes and MD5Hasher against OpenSSL's MD5, and
-// CrcHasher against one call of the host hash over the same bytes.
+// Hashing against its peers: vesk_md5_bytes (1 byte to 1 GiB) and MD5Hasher against OpenSSL's
+// MD5, and CrcHasher against one call of the host hash over the same bytes.
 // OpenSSL 3 marks its low-level MD5 functions deprecated; they are the peer named here.
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "bench_support.hpp"
@@ -23,20 +23,22 @@ constexpr long kSmall = 16;
 using vesk::bench::random_bytes;
 
 void BM_VeskMd5Bytes(benchmark::State& state) {
-  const auto bytes = random_bytes(static_cast<std::size_t>(state.range(0)));
+  const auto size = static_cast<std::size_t>(state.range(0));
+  const unsigned char* bytes = vesk::bench::shared_random_bytes(size);
   unsigned int digest[4];
   for (auto _ : state) {
-    vesk_md5_bytes(bytes.data(), bytes.data() + bytes.size(), digest);
+    vesk_md5_bytes(bytes, bytes + size, digest);
     benchmark::DoNotOptimize(digest);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
 void BM_OpenSslMd5(benchmark::State& state) {
-  const auto bytes = random_bytes(static_cast<std::size_t>(state.range(0)));
+  const auto size = static_cast<std::size_t>(state.range(0));
+  const unsigned char* bytes = vesk::bench::shared_random_bytes(size);
   unsigned char digest[MD5_DIGEST_LENGTH];
   for (auto _ : state) {
-    MD5(bytes.data(), bytes.size(), digest);
+    MD5(bytes, size, digest);
     benchmark::DoNotOptimize(digest);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
@@ -54,8 +56,19 @@ void BM_OpenSslEvpDigest(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 
-BENCHMARK(BM_VeskMd5Bytes)->Arg(kSmall)->Arg(kLarge);
-BENCHMARK(BM_OpenSslMd5)->Arg(kSmall)->Arg(kLarge);
+// The curve: 1 B to 256 MiB in steps of 16 (16 B and 16 MiB among them), then 1 GiB; a short
+// minimum time per size, since one digest of 1 GiB takes over a second.
+void md5_curve(benchmark::internal::Benchmark* b) {
+  const long largest = vesk::bench::quick_run() ? kLarge : 256L << 20;
+  for (long size = 1; size <= largest; size *= 16)
+    b->Arg(size);
+  if (!vesk::bench::quick_run())
+    b->Arg(1L << 30);
+  b->MinTime(0.2);
+}
+
+BENCHMARK(BM_VeskMd5Bytes)->Apply(md5_curve);
+BENCHMARK(BM_OpenSslMd5)->Apply(md5_curve);
 BENCHMARK(BM_OpenSslEvpDigest)->Arg(kSmall)->Arg(kLarge);
 
 // MD5Hasher fed the whole range through addBytes, against vesk_md5_bytes above.

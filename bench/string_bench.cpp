@@ -1,9 +1,12 @@
 // Interning against its peers, on 1,000,000 distinct identifiers of 8 to 16 bytes:
 // TableString construction (a text already present, a new text) against the find and insert
 // of absl::flat_hash_set<std::string> and std::unordered_set<std::string>, and the memory each
-// holds per text, measured in a fresh child process per container. Also 300,000 texts of one
-// CRC-32, as an input can make them, against as many ordinary texts of the same length, each
-// set interned into a fresh table.
+// holds per text, measured in a fresh child process per container; and the same three costs for
+// 10^4 to 10^7 texts as curves, each container built in a fresh child process. Also 300,000
+// texts of one CRC-32, as an input can make them, against as many ordinary texts of the same
+// length, each set interned into a fresh table.
+#include "bench_support.hpp"
+
 #include <vesk/string.hpp>
 
 #include "support/crc32_forge.hpp"
@@ -18,6 +21,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -362,6 +366,130 @@ void report_memory() {
               ours.resident / absl_set.resident);
 }
 
+// ----- the curves: 10^4 to 10^7 texts -----------------------------------------------------------
+
+struct CurvePoint {
+  double new_ns;      // CPU time per text of the building
+  double hit_ns;      // CPU time per lookup of a present text, the key a separate copy
+  double heap_bytes;  // heap in use per text
+};
+
+double cpu_ns() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+}
+
+// In a fresh child process: the first `count` of `texts` put into an empty container one by one
+// (`add`), then each looked up once in shuffled order through a separate copy (`find`).
+template <class Add, class Find>
+CurvePoint curve_point(const std::vector<std::string>& texts, std::size_t count, Add add,
+                       Find find) {
+  int channel[2];
+  if (pipe(channel) != 0)
+    return {0, 0, 0};
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    std::vector<std::string> keys(texts.begin(), texts.begin() + static_cast<long>(count));
+    std::shuffle(keys.begin(), keys.end(), std::mt19937_64(7));
+    const Usage before = usage();
+    const double start = cpu_ns();
+    for (std::size_t i = 0; i < count; ++i)
+      add(texts[i]);
+    const double built = cpu_ns();
+    const Usage after = usage();
+    std::size_t found = 0;
+    const double lookup = cpu_ns();
+    for (const std::string& key : keys)
+      found += find(key) ? 1 : 0;
+    const double done = cpu_ns();
+    const auto n = static_cast<double>(count);
+    const CurvePoint point{(built - start) / n, (done - lookup) / n,
+                           found == count ? (after.heap - before.heap) / n : -1};
+    const ssize_t written = write(channel[1], &point, sizeof point);
+    _exit(written == static_cast<ssize_t>(sizeof point) ? 0 : 1);
+  }
+  close(channel[1]);
+  CurvePoint point{0, 0, 0};
+  if (read(channel[0], &point, sizeof point) != static_cast<ssize_t>(sizeof point))
+    point = {0, 0, 0};
+  close(channel[0]);
+  waitpid(child, nullptr, 0);
+  return point;
+}
+
+// The median of each figure over `runs` children.
+template <class Add, class Find>
+CurvePoint median_point(const std::vector<std::string>& texts, std::size_t count, int runs,
+                        Add add, Find find) {
+  std::vector<double> new_ns, hit_ns, heap;
+  for (int run = 0; run < runs; ++run) {
+    const CurvePoint point = curve_point(texts, count, add, find);
+    new_ns.push_back(point.new_ns);
+    hit_ns.push_back(point.hit_ns);
+    heap.push_back(point.heap_bytes);
+  }
+  const auto middle = [](std::vector<double>& values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+  };
+  return {middle(new_ns), middle(hit_ns), middle(heap)};
+}
+
+// One line per container and size: "curve interning <container> <texts> <ns per new text>
+// <ns per hit> <heap bytes per text>", which scripts/run-benchmarks draws.
+void report_curves() {
+  const std::vector<std::int64_t> sizes = vesk::bench::decades(10000, 10000000, 100000);
+  const std::vector<std::string> texts =
+      identifiers(2, static_cast<std::size_t>(sizes.back()));
+  std::printf("Interning curves (texts, ns per new text, ns per hit, heap bytes per text):\n");
+  for (const std::int64_t size : sizes) {
+    const auto count = static_cast<std::size_t>(size);
+    // Small sizes are quick and noisy: the median of five children; 10^7 once.
+    const int runs = size >= 10000000 ? 1 : size >= 1000000 ? 3 : 5;
+    const auto line = [&](const char* name, const CurvePoint& p) {
+      std::printf("curve interning %s %zu %.1f %.1f %.1f\n", name, count, p.new_ns, p.hit_ns,
+                  p.heap_bytes);
+      std::fflush(stdout);
+    };
+    line("TableString",
+         median_point(
+             texts, count, runs,
+             [](const std::string& text) {
+               vesk::TableString handle(text.data(), static_cast<unsigned int>(text.size()));
+               benchmark::DoNotOptimize(handle);
+             },
+             [](const std::string& key) {
+               vesk::TableString handle(key.data(), static_cast<unsigned int>(key.size()));
+               benchmark::DoNotOptimize(handle);
+               return true;
+             }));
+    AbslSet* absl_set = nullptr;
+    line("absl::flat_hash_set",
+         median_point(
+             texts, count, runs,
+             [&](const std::string& text) {
+               if (absl_set == nullptr)
+                 absl_set = new AbslSet();
+               absl_set->insert(text);
+             },
+             [&](const std::string& key) { return absl_set->find(key) != absl_set->end(); }));
+    StdSet* std_set = nullptr;
+    line("std::unordered_set",
+         median_point(
+             texts, count, runs,
+             [&](const std::string& text) {
+               if (std_set == nullptr)
+                 std_set = new StdSet();
+               std_set->insert(text);
+             },
+             [&](const std::string& key) { return std_set->find(key) != std_set->end(); }));
+  }
+  std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -369,6 +497,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv))
     return 1;
   report_memory();
+  report_curves();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

@@ -185,11 +185,23 @@ TEST(FileOps, CreateDirectoryCreatesMissingAncestors) {
       {dir / "link_dir/via_link/deeper", {"dir/via_link", "dir/via_link/deeper"}},
       {deep, deep_levels},
   };
+  // Every level gets the mode the dependency gives a directory it makes; with no umask, every
+  // permission bit shows.
+  const mode_t old_mask = umask(0);
+  const auto mode_at = [](const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  boost::filesystem::create_directory(dir / "by_dependency");
+  const mode_t dependency_mode = mode_at(dir / "by_dependency");
   for (const Row& row : rows) {
     EXPECT_TRUE(vesk::create_directory(row.argument)) << row.argument;
-    for (const std::string& created : row.directories)
+    for (const std::string& created : row.directories) {
       EXPECT_EQ(kind_at(dir / created), S_IFDIR) << row.argument << ": " << created;
+      EXPECT_EQ(mode_at(dir / created), dependency_mode) << row.argument << ": " << created;
+    }
   }
+  umask(old_mask);
   EXPECT_EQ(kind_at(dir / "dir/inner"), S_IFREG);
 }
 

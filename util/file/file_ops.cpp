@@ -6,7 +6,10 @@
 
 #include <boost/filesystem.hpp>
 
+#include <cerrno>
 #include <string>
+
+#include <sys/stat.h>
 
 namespace vesk {
 
@@ -54,20 +57,47 @@ bool remove_file(const std::string& path) {
   return nothing_left(target);
 }
 
-bool create_directory(const std::string& path) {
-  const std::string parent = dirname(path);
-  if (!parent.empty()) {
-    // Ancestors are created from the outermost missing one inwards; the recursion's own
-    // result is the parent's status, which decides whether to go on.
-    if (!directory_exists(parent) && !create_directory(parent))
-      return directory_exists(path);
-  }
+namespace {
+
+// One level of create_directory once its parent has been dealt with: nothing is made where a
+// regular file is; the dependency makes the directory or raises; the status says what is there.
+bool make_one_level(const std::string& path) {
   const fs::path target = fs_path(path);
   // The dependency reports true only for a directory it has just made, which needs no
   // second look; otherwise the status says what is there.
   if (!file_exists(path) && fs::create_directory(target))
     return true;
   return fs::is_directory(target);
+}
+
+// A directory made with the mode the dependency gives (all permissions, less the umask).
+// Only success is taken from it: a failed attempt changes nothing on disk, and the caller then
+// takes the slow steps, whose status queries and dependency calls give the usual results and
+// errors.
+bool made_at_once(const std::string& path) {
+  return ::mkdir(detail::generic_path(path).c_str(), 0777) == 0;
+}
+
+}  // namespace
+
+bool create_directory(const std::string& path) {
+  // Most calls find the parent in place, or are a level whose parent was made a moment ago:
+  // then one mkdir is the whole work, with no status queries before it.
+  if (made_at_once(path))
+    return true;
+  const int error = errno;
+  const std::string parent = dirname(path);
+  if (!parent.empty()) {
+    // The mkdir failing with ENOENT means the parent's own lookup found a name missing, so
+    // the parent's status query would have said "no directory" without raising; the query is
+    // skipped. Ancestors are created from the outermost missing one inwards; the recursion's
+    // own result is the parent's status, which decides whether to go on.
+    if ((error == ENOENT || !directory_exists(parent)) && !create_directory(parent))
+      return directory_exists(path);
+    if (error == ENOENT && made_at_once(path))
+      return true;
+  }
+  return make_one_level(path);
 }
 
 bool remove_directory(const std::string& path) {
