@@ -399,7 +399,7 @@ TEST(FileOps, RemoveDirectoryStopsAtAMountPoint) {
   ASSERT_EQ(mkdir(mount_point.c_str(), 0755), 0);
   const std::string report = in_child([&]() -> std::string {
     // A mount namespace of the child's own, which goes with it.
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) ||
         mount("scratch", mount_point.c_str(), "tmpfs", 0, nullptr) != 0)
       return "no mounts here";
     write_file(mount_point + "/kept");

@@ -185,7 +185,8 @@ private:
   // Makes the directory open as `fd` the deepest level.
   void enter(int fd, const Identity& identity, const char* name) {
     try {
-      mLevels.reserve(mLevels.size() + 1);
+      if (mLevels.size() == mLevels.capacity())
+        mLevels.reserve(2 * mLevels.size() + 16);
     } catch (...) {
       close(fd);
       throw;
@@ -250,23 +251,19 @@ private:
     Level& level = mLevels[index];
     if (level.stream != nullptr)
       return level.stream;
-    const std::string path = mPath.substr(0, mLevels[index + 1].parent_path_size);
     const int fd = open_directory(dirfd(mLevels[index + 1].stream), "..");
-    if (fd < 0)
-      raise_filesystem_error(kOpen, path, errno);
     struct stat status;
-    const int error = fstat(fd, &status) != 0 ? errno
-                      : Identity{status.st_dev, status.st_ino} == level.identity ? 0
-                                                                                  : ENOENT;
-    if (error != 0) {
-      close(fd);
-      raise_filesystem_error(kOpen, path, error);
+    int error = fd < 0 || fstat(fd, &status) != 0 ? errno
+                : Identity{status.st_dev, status.st_ino} == level.identity ? 0
+                                                                            : ENOENT;
+    if (error == 0) {
+      level.stream = fdopendir(fd);
+      error = level.stream == nullptr ? errno : 0;
     }
-    level.stream = fdopendir(fd);
-    if (level.stream == nullptr) {
-      const int failure = errno;
-      close(fd);
-      raise_filesystem_error(kOpen, path, failure);
+    if (error != 0) {
+      if (fd >= 0)
+        close(fd);
+      raise_filesystem_error(kOpen, mPath.substr(0, mLevels[index + 1].parent_path_size), error);
     }
     mFirstOpen = index;
     return level.stream;
