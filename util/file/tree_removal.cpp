@@ -197,15 +197,15 @@ private:
       close(fd);
       raise(kOpen, name, error);
     }
-    const std::size_t parent_path_size = mPath.size();
-    if (!mLevels.empty()) {
+    // The stream is the walk's from here on, whatever the path's growth throws.
+    const bool top = mLevels.empty();
+    mLevels.push_back(Level{stream, identity, mPath.size(), mPath.size(), 0});
+    if (!top) {
       if (mPath.empty() || mPath.back() != '/')
         mPath += '/';
-    }
-    const std::size_t name_begin = mPath.size();
-    if (!mLevels.empty())
+      mLevels.back().name_begin = mPath.size();
       mPath += name;
-    mLevels.push_back(Level{stream, identity, parent_path_size, name_begin, 0});
+    }
     if (mLevels.size() - mFirstOpen > kOpenLevels)
       shed();
   }
