@@ -62,7 +62,8 @@ VESK_API bool file_exists(const std::string& path);
 
 /// Removes the regular file at `path` (a link to one is removed as a link, its target stays).
 /// True when afterwards neither a directory nor a regular file exists there: a directory is
-/// never removed (false), a missing path gives true. Failures raise the filesystem_error.
+/// never removed (false), not even one put in the file's place during the call, and a missing
+/// path gives true. Failures raise the filesystem_error.
 VESK_API bool remove_file(const std::string& path);
 
 /// Creates the directory at `path` and every missing ancestor, outermost first. True when a
@@ -71,10 +72,13 @@ VESK_API bool remove_file(const std::string& path);
 VESK_API bool create_directory(const std::string& path);
 
 /// Removes the directory at `path` with everything in it, depth first. Links are never
-/// followed: a link inside the tree, or a link at `path` itself, is removed as a link, and
-/// nothing outside the tree is deleted. True when afterwards neither a directory nor a regular
-/// file exists at `path`; a regular file there is left (false). Failures raise the
-/// filesystem_error, keeping what was removed so far.
+/// followed: a link inside the tree, or a link to a directory at `path` itself (in any spelling,
+/// "t", "t/" or "t\\"), is removed as a link, and nothing outside the tree is deleted, even when
+/// entries are renamed or replaced while it runs; a mounted file system is not entered (its mount
+/// point cannot go: EBUSY). A last element "." or "..", or the root, is refused and removes
+/// nothing. True when afterwards neither a directory nor a regular file exists at `path`; a
+/// regular file there is left (false). Depth is bounded by memory only, and few descriptors are
+/// held. Failures raise the filesystem_error, keeping what was removed so far.
 VESK_API bool remove_directory(const std::string& path);
 
 /// A fresh temporary file name from the host, with '/' as its only separator (for example

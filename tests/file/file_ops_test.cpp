@@ -1,22 +1,33 @@
 // Tests of the file and directory operations: truth tables per kind of entry, ancestors,
-// deep removal that never leaves the tree, and the filesystem errors that reach the caller.
+// deep removal that never leaves the tree, not even when entries are swapped for links while
+// it runs, and the filesystem errors that reach the caller.
 #include "vesk/file.hpp"
 
 #include "file/scratch_dir.hpp"
+#include "support/host_hook.hpp"
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/inotify.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -118,6 +129,9 @@ TEST(FileOps, RemoveDirectoryRemovesDirectoriesAndLinksToThemAsLinks) {
       {"link_dir", true, 0},         {"dangling", true, S_IFLNK}, {"fifo", true, S_IFIFO},
       {"socket", true, S_IFSOCK},    {"missing", true, 0},        {"link_dir/", true, 0},
       {"link_dir\\", true, 0},      {"dir//", true, 0},          {"file/", true, 0},
+      {"link_dir//", true, 0},
+      // A last element "." or ".." names no entry of its own: refused, even through a link.
+      {"link_dir/.", false, S_IFDIR}, {"dir/..", false, S_IFDIR},
   };
   check_removals(vesk::remove_directory, rows, std::size(rows));
 }
@@ -260,10 +274,8 @@ TEST(FileOps, FailedStatusQueriesAndCreationsRaiseTheFilesystemError) {
   EXPECT_THROW(vesk::directory_exists(too_long), std::runtime_error);
 }
 
-// Runs `checks` in a child process that has dropped root's privileges to those of nobody,
-// starting in `directory`; returns what the checks reported (empty when all held).
-std::string as_nobody(const std::string& directory,
-                      const std::function<std::string()>& checks) {
+// Runs `checks` in a child process; returns what they reported (empty when all held).
+std::string in_child(const std::function<std::string()>& checks) {
   int channel[2];
   if (pipe(channel) != 0)
     return "pipe failed";
@@ -271,10 +283,11 @@ std::string as_nobody(const std::string& directory,
   if (child == 0) {
     close(channel[0]);
     std::string report;
-    if (chdir(directory.c_str()) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
-      report = "could not become nobody";
-    else
+    try {
       report = checks();
+    } catch (const std::exception& error) {
+      report = error.what();
+    }
     ssize_t written = write(channel[1], report.data(), report.size());
     _exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
   }
@@ -290,6 +303,16 @@ std::string as_nobody(const std::string& directory,
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
     report += " (child ended abnormally)";
   return report;
+}
+
+// The same, with root's privileges dropped to those of nobody, starting in `directory`.
+std::string as_nobody(const std::string& directory,
+                      const std::function<std::string()>& checks) {
+  return in_child([&]() -> std::string {
+    if (chdir(directory.c_str()) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+      return "could not become nobody";
+    return checks();
+  });
 }
 
 TEST(FileOps, PermissionFailuresRaiseTheFilesystemErrorAndKeepWhatExists) {
@@ -344,6 +367,218 @@ TEST(FileOps, PermissionFailuresRaiseTheFilesystemErrorAndKeepWhatExists) {
   EXPECT_EQ(kind_at(work + "/locked/new"), 0u);
   EXPECT_EQ(kind_at(work + "/hidden/x"), S_IFREG);
   EXPECT_EQ(kind_at(work + "/tree/a/b/locked_sub/f"), S_IFREG);
+}
+
+TEST(FileOps, RemoveDirectoryDepthIsBoundedByNeitherPathLengthNorDescriptors) {
+  struct Row {
+    int depth;
+    rlim_t descriptors;  // the soft limit in the child; 0 keeps the process's own
+    bool files;          // a file beside each level's subdirectory
+  };
+  for (const Row& row : {Row{10000, 0, false}, Row{300, 64, true}}) {
+    ScratchDir dir(vesk::testing::memory_scratch_parent());
+    const std::string report = in_child([&]() -> std::string {
+      rlimit limit;
+      getrlimit(RLIMIT_NOFILE, &limit);
+      limit.rlim_cur = row.descriptors != 0 ? row.descriptors : limit.rlim_cur;
+      if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return "setrlimit failed";
+      // Built through descriptors, one level "d" at a time: the paths of the deep levels are
+      // far longer than PATH_MAX.
+      int level = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+      for (int i = 0; i < row.depth && level >= 0; ++i) {
+        if (row.files)
+          close(openat(level, "f", O_WRONLY | O_CREAT, 0644));
+        const int next = mkdirat(level, "d", 0755) == 0 ? openat(level, "d", O_RDONLY) : -1;
+        close(level);
+        level = next;
+      }
+      if (level < 0)
+        return "could not build the tree";
+      close(level);
+      if (!vesk::remove_directory(dir / "d") || kind_at(dir / "d") != 0)
+        return "not removed";
+      return "";
+    });
+    EXPECT_EQ(report, "") << row.depth << " levels";
+  }
+}
+
+TEST(FileOps, RemoveDirectoryStopsAtAMountPoint) {
+  ScratchDir dir;
+  const std::string mount_point = dir / "tree/mounted";
+  ASSERT_EQ(mkdir((dir / "tree").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(mount_point.c_str(), 0755), 0);
+  const std::string report = in_child([&]() -> std::string {
+    // A mount namespace of the child's own, which goes with it.
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) ||
+        mount("scratch", mount_point.c_str(), "tmpfs", 0, nullptr) != 0)
+      return "no mounts here";
+    write_file(mount_point + "/kept");
+    const std::pair<int, std::string> got = raised([&] { vesk::remove_directory(dir / "tree"); });
+    if (got != std::make_pair(EBUSY, mount_point))
+      return "raised " + std::to_string(got.first) + " for [" + got.second + "]";
+    return kind_at(mount_point + "/kept") == S_IFREG ? "" : "the mounted file system was emptied";
+  });
+  if (report == "no mounts here")
+    GTEST_SKIP() << "this process may not mount a file system";
+  EXPECT_EQ(report, "");
+}
+
+// ----- Entries swapped for links while a removal runs ---------------------------------------
+
+// Levels of the trees below, each with a few files; a mirror of a tree has the same names, so
+// anything removed by a path that goes through a link into the mirror deletes one of its files.
+const char* const kLevels[] = {"a", "a/b", "a/b/victim", "a/b/victim/deeper"};
+
+void make_levels(const std::string& root, int files) {
+  ASSERT_EQ(mkdir(root.c_str(), 0755), 0);
+  for (const char* level : kLevels) {
+    ASSERT_EQ(mkdir((root + "/" + level).c_str(), 0755), 0);
+    for (int i = 0; i < files; ++i)
+      write_file(root + "/" + level + "/f" + std::to_string(i));
+  }
+}
+
+int files_missing(const std::string& root, int files) {
+  int missing = 0;
+  for (const char* level : kLevels)
+    for (int i = 0; i < files; ++i)
+      missing += kind_at(root + "/" + level + "/f" + std::to_string(i)) != S_IFREG;
+  return missing;
+}
+
+// The swap that the interposed functions below make once, right after the real call named
+// `call` on an entry whose last element is `name`.
+struct Swap {
+  std::string call;
+  std::string name;
+  std::function<void()> action;
+} armed;
+
+void after_call(const char* call, const char* path) {
+  if (!armed.action || armed.call != call)
+    return;
+  const char* slash = std::strrchr(path, '/');
+  if (armed.name != (slash != nullptr ? slash + 1 : path))
+    return;
+  const int saved = errno;
+  std::function<void()> action;
+  action.swap(armed.action);
+  action();
+  errno = saved;
+}
+
+}  // namespace
+
+// The host functions through which the library checks and opens entries, interposed for this
+// whole test program so that a swap can fall exactly between a check and its use.
+extern "C" int fstatat(int dir, const char* name, struct stat* status, int flags) noexcept {
+  static auto* const real =
+      vesk::testing::next_definition<int(int, const char*, struct stat*, int)>("fstatat");
+  const int result = real(dir, name, status, flags);
+  after_call("fstatat", name);
+  return result;
+}
+
+extern "C" int openat(int dir, const char* name, int flags, ...) {
+  mode_t mode = 0;
+  if ((flags & (O_CREAT | O_TMPFILE)) != 0) {
+    va_list arguments;
+    va_start(arguments, flags);
+    mode = va_arg(arguments, mode_t);
+    va_end(arguments);
+  }
+  static auto* const real =
+      vesk::testing::next_definition<int(int, const char*, int, ...)>("openat");
+  const int result = real(dir, name, flags, mode);
+  after_call("openat", name);
+  return result;
+}
+
+extern "C" int stat64(const char* path, struct stat64* status) noexcept {
+  static auto* const real =
+      vesk::testing::next_definition<int(const char*, struct stat64*)>("stat64");
+  const int result = real(path, status);
+  after_call("stat64", path);
+  return result;
+}
+
+namespace {
+
+TEST(FileOps, RemovalNeverFollowsAnEntrySwappedBetweenCheckAndUse) {
+  struct Row {
+    const char* what;
+    const char* call;     // the call after which the swap is made
+    const char* watched;  // the entry that call is made on
+    const char* swapped;  // the level of the tree that becomes a link to its mirror
+  };
+  const Row rows[] = {
+      {"a directory between its check and its open", "fstatat", "victim", "a/b/victim"},
+      {"an ancestor once the walk is inside", "openat", "victim", "a"},
+  };
+  for (const Row& row : rows) {
+    ScratchDir dir;
+    make_levels(dir / "tree", 3);
+    make_levels(dir / "mirror", 3);
+    const std::string swapped = dir / "tree/" + row.swapped;
+    armed = {row.call, row.watched, [&] {
+               ASSERT_EQ(rename(swapped.c_str(), (dir / "moved").c_str()), 0);
+               ASSERT_EQ(symlink((dir / "mirror/" + row.swapped).c_str(), swapped.c_str()), 0);
+             }};
+    EXPECT_TRUE(vesk::remove_directory(dir / "tree")) << row.what;
+    EXPECT_FALSE(armed.action) << row.what << ": never swapped";
+    armed = {};
+    EXPECT_EQ(kind_at(dir / "tree"), 0u) << row.what;
+    EXPECT_EQ(files_missing(dir / "mirror", 3), 0) << row.what;
+  }
+
+  // remove_file: a directory put in the file's place after its check stays.
+  ScratchDir dir;
+  write_file(dir / "file");
+  armed = {"stat64", "file", [&] {
+             ASSERT_EQ(unlink((dir / "file").c_str()), 0);
+             ASSERT_EQ(mkdir((dir / "file").c_str(), 0755), 0);
+           }};
+  EXPECT_FALSE(vesk::remove_file(dir / "file"));
+  EXPECT_FALSE(armed.action) << "never swapped";
+  armed = {};
+  EXPECT_EQ(kind_at(dir / "file"), S_IFDIR);
+}
+
+TEST(FileOps, RemoveDirectoryRacingASwappingThreadLeavesTheOutsideAlone) {
+  constexpr int kFiles = 300;
+  // Every pair of a level the walk is seen inside and that level or an ancestor to swap.
+  for (std::size_t reached = 0; reached < std::size(kLevels); ++reached) {
+    for (std::size_t level = 0; level <= reached; ++level) {
+      ScratchDir dir(vesk::testing::memory_scratch_parent());
+      make_levels(dir / "tree", kFiles);
+      make_levels(dir / "mirror", kFiles);
+      const std::string swapped = dir / "tree/" + kLevels[level];
+      // The swapper wakes when the walk removes the first entry of the level it watches.
+      const int watch = inotify_init1(IN_CLOEXEC);
+      ASSERT_GE(inotify_add_watch(watch, (dir / "tree/" + kLevels[reached]).c_str(), IN_DELETE),
+                0);
+      std::atomic<bool> done{false};
+      std::thread swapper([&] {
+        pollfd event{watch, POLLIN, 0};
+        while (!done.load() && poll(&event, 1, 100) == 0) {
+        }
+        if (!done.load() && rename(swapped.c_str(), (dir / "moved").c_str()) == 0)
+          symlink((dir / "mirror/" + kLevels[level]).c_str(), swapped.c_str());
+      });
+      try {
+        vesk::remove_directory(dir / "tree");
+      } catch (const boost::filesystem::filesystem_error&) {
+        // A walk that gives up on an entry changing under it has still not left the tree.
+      }
+      done = true;
+      swapper.join();
+      close(watch);
+      EXPECT_EQ(files_missing(dir / "mirror", kFiles), 0) << kLevels[reached] << ", "
+                                                           << kLevels[level];
+    }
+  }
 }
 
 TEST(FileOps, TempnamGivesAFreshNameWithForwardSlashesOnly) {

@@ -2,9 +2,11 @@
 #include "vesk/file.hpp"
 
 #include "util/file/path_form.hpp"
+#include "util/file/tree_removal.hpp"
 #include "vesk/host/host_util.h"
 
 #include <boost/filesystem.hpp>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -27,22 +29,6 @@ bool nothing_left(const fs::path& path) {
   return !fs::is_directory(status) && !fs::is_regular_file(status);
 }
 
-// Removes the directory `directory` (known not to be a link) and everything in it, depth first.
-// Entries are classified by their own status, never their target's, so a link of any kind is
-// removed as a link and the walk never leaves the tree. Entries that are neither directories
-// nor regular files (links, FIFOs, sockets, device nodes) are removed as entries too, so the
-// tree goes whole. The first failure raises and leaves the rest in place.
-void remove_tree(const fs::path& directory) {
-  for (fs::directory_iterator it(directory), end; it != end; ++it) {
-    const fs::directory_entry& entry = *it;
-    if (fs::is_directory(entry.symlink_status()))
-      remove_tree(entry.path());
-    else
-      fs::remove(entry.path());
-  }
-  fs::remove(directory);
-}
-
 }  // namespace
 
 bool directory_exists(const std::string& path) { return fs::is_directory(fs_path(path)); }
@@ -51,9 +37,13 @@ bool file_exists(const std::string& path) { return fs::is_regular_file(fs_path(p
 
 bool remove_file(const std::string& path) {
   const fs::path target = fs_path(path);
-  // remove() unlinks a link itself, so a link to a regular file goes and its target stays.
-  if (fs::is_regular_file(target))
-    fs::remove(target);
+  // unlink removes a link itself, so a link to a regular file goes and its target stays; and it
+  // never removes a directory, not even one put in the file's place after the check (EISDIR).
+  if (fs::is_regular_file(target) && unlink(target.c_str()) != 0) {
+    const int error = errno;
+    if (error != ENOENT && error != EISDIR)
+      detail::raise_filesystem_error("boost::filesystem::remove", target.string(), error);
+  }
   return nothing_left(target);
 }
 
@@ -102,21 +92,8 @@ bool create_directory(const std::string& path) {
 
 bool remove_directory(const std::string& path) {
   const std::string generic = detail::generic_path(path);
-  const fs::path target(generic);
-  // The link test looks at the entry itself: "link/" would name the link's target, whose
-  // content is outside the tree being removed.
-  std::string::size_type end = generic.size();
-  while (end > 1 && generic[end - 1] == '/')
-    --end;
-  const fs::path entry(generic.substr(0, end));
-  if (fs::is_symlink(fs::symlink_status(entry))) {
-    // A link to a directory is removed as a link; other links are left, as files are.
-    if (fs::is_directory(fs::status(entry)))
-      fs::remove(entry);
-  } else if (fs::is_directory(fs::symlink_status(target))) {
-    remove_tree(target);
-  }
-  return nothing_left(target);
+  detail::remove_tree(generic);
+  return nothing_left(fs::path(generic));
 }
 
 std::string tempnam() {
