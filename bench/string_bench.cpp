@@ -192,8 +192,8 @@ Usage usage() {
   const auto page = static_cast<double>(sysconf(_SC_PAGESIZE));
   // The data pages hold the allocator's heap and its own mappings too; what is left of them
   // was mapped by the container itself.
-  const double own_mappings = static_cast<double>(data) * page -
-                              static_cast<double>(info.arena) - static_cast<double>(info.hblkhd);
+  const double own_mappings = static_cast<double>(data) * page - static_cast<double>(info.arena) -
+                              static_cast<double>(info.hblkhd);
   return {static_cast<double>(info.uordblks + info.hblkhd) + own_mappings,
           static_cast<double>(resident) * page};
 }

@@ -349,8 +349,8 @@ void* map_zeroed(std::size_t bytes) {
   }
   const std::size_t length = page_rounded(bytes);
   const std::size_t slack = length >= kHugePageBytes ? kHugePageBytes : 0;
-  void* mapped = mmap(nullptr, length + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                      -1, 0);
+  void* mapped =
+      mmap(nullptr, length + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED)
     throw std::bad_alloc();
   if (slack == 0)
