@@ -173,6 +173,7 @@ void BM_InsertPeerGrowing(benchmark::State& state) {
 }
 
 // Memory in use: the allocator's in-use bytes (chunk headers included, mmapped blocks too)
+// plus the pages a container maps for itself, counted whole like the allocator's blocks;
 // and the resident set.
 struct Usage {
   double heap;
@@ -183,9 +184,18 @@ Usage usage() {
   const struct mallinfo2 info = mallinfo2();
   long pages = 0;
   long resident = 0;
-  std::ifstream("/proc/self/statm") >> pages >> resident;
-  return {static_cast<double>(info.uordblks + info.hblkhd),
-          static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE))};
+  long shared = 0;
+  long text = 0;
+  long library = 0;
+  long data = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident >> shared >> text >> library >> data;
+  const auto page = static_cast<double>(sysconf(_SC_PAGESIZE));
+  // The data pages hold the allocator's heap and its own mappings too; what is left of them
+  // was mapped by the container itself.
+  const double own_mappings = static_cast<double>(data) * page - static_cast<double>(info.arena) -
+                              static_cast<double>(info.hblkhd);
+  return {static_cast<double>(info.uordblks + info.hblkhd) + own_mappings,
+          static_cast<double>(resident) * page};
 }
 
 constexpr std::size_t kFloodTexts = 300000;

@@ -3,6 +3,7 @@
 
 #include "vesk/host/host_util.h"
 
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <time.h>
 #include <unistd.h>
@@ -176,16 +177,33 @@ const Entry* Table::find(const char* text, unsigned int size, unsigned int hash,
   return nullptr;
 }
 
+// The record and its text in one block from vesk_calloc: the text, and the NUL that the zero
+// fill leaves after it, follow the record at once, so that a lookup finds the text in the
+// record's cache line or the next, and a record costs one allocator header instead of two.
+// A text too long for one block of 32-bit size gets a buffer of its own.
+const Entry* Table::make_record(const char* text, unsigned int size, unsigned int hash) {
+  const Entry key(text, size, hash);
+  if (size >= kMaxSize - sizeof(Entry)) {
+    const Entry* record = new Entry(key);
+    if (record == nullptr)
+      throw std::bad_alloc();
+    return record;
+  }
+  void* block = vesk_calloc(1, static_cast<unsigned int>(sizeof(Entry) + size + 1));
+  if (block == nullptr)
+    throw std::bad_alloc();
+  char* copy = static_cast<char*>(block) + sizeof(Entry);
+  std::memcpy(copy, text, size);
+  return new (block) Entry(copy, size, hash);
+}
+
 // Kept out of line: a lookup that finds its text runs only find's few instructions, so the
 // processor can work on the caller's next lookup while this one waits for memory.
 __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned int size,
                                                      unsigned int hash) {
   // The record first, growth and room after it: a record that cannot be made must leave the
   // table as it was, not grown for a text it then does not hold.
-  const Entry key(text, size, hash);
-  const Entry* record = new Entry(key);
-  if (record == nullptr)
-    throw std::bad_alloc();
+  const Entry* record = make_record(text, size, hash);
   unsigned int index = mBuckets.indexOf(hash);
   try {
     if (mBuckets.bucket(index).size >= kGrowthTrigger &&
@@ -304,13 +322,74 @@ void Table::printStats(std::ostream& out) const {
 
 namespace vesk::detail {
 
+// Blocks of kMappedBytes and more are mapped from the system on their own: a zero page
+// becomes resident only once written, so buckets that stay empty (all but one when an input
+// gives its texts one hash) take no memory, and a released block goes back to the system at
+// once instead of staying in the allocator's free lists, whatever the allocator's state.
+// Mappings of this size and more are aligned to it and offered huge pages: a lookup in an
+// array of millions of buckets then misses no address translation.
+constexpr std::size_t kHugePageBytes = std::size_t{2} * 1024 * 1024;
+
+namespace {
+
+std::size_t page_rounded(std::size_t bytes) {
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  return (bytes + page - 1) / page * page;
+}
+
+}  // namespace
+
+void* map_zeroed(std::size_t bytes) {
+  if (bytes < kMappedBytes) {
+    // calloc rather than a zero-filled new[]: the block is not written twice.
+    void* block = std::calloc(bytes != 0 ? bytes : 1, 1);
+    if (block == nullptr)
+      throw std::bad_alloc();
+    return block;
+  }
+  const std::size_t length = page_rounded(bytes);
+  const std::size_t slack = length >= kHugePageBytes ? kHugePageBytes : 0;
+  void* mapped =
+      mmap(nullptr, length + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED)
+    throw std::bad_alloc();
+  if (slack == 0)
+    return mapped;
+  // The mapping, cut down to `length` bytes from a huge-page boundary.
+  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t aligned = (start + slack - 1) / slack * slack;
+  if (aligned != start)
+    munmap(mapped, aligned - start);
+  if (aligned - start != slack)
+    munmap(reinterpret_cast<void*>(aligned + length), slack - (aligned - start));
+  madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+  return reinterpret_cast<void*>(aligned);
+}
+
+void unmap(void* block, std::size_t bytes) {
+  if (bytes < kMappedBytes)
+    std::free(block);
+  else if (block != nullptr)
+    munmap(block, page_rounded(bytes));
+}
+
 BlockPool::~BlockPool() {
   for (void* chunk : mChunks)
     ::operator delete(chunk);
+  for (const MappedBlock& block : mMapped)
+    unmap(block.address, block.size);
 }
 
 void* BlockPool::allocate(std::size_t size, unsigned int sizeClass) {
   assert(sizeClass < kClasses && size % alignof(FreeBlock*) == 0);
+  if (size >= kMappedBytes) {
+    // Large blocks are few (only a bucket of thousands of records has one) and are neither
+    // pooled nor cut from chunks: each is mapped alone and unmapped when released.
+    mMapped.reserve(mMapped.size() + 1);
+    void* block = map_zeroed(size);
+    mMapped.push_back({block, size});
+    return block;
+  }
   if (FreeBlock* block = mFree[sizeClass]) {
     mFree[sizeClass] = block->next;
     block->~FreeBlock();
@@ -332,11 +411,20 @@ void* BlockPool::allocate(std::size_t size, unsigned int sizeClass) {
 }
 
 void BlockPool::release(void* block, unsigned int sizeClass) {
+  for (std::size_t m = 0; m < mMapped.size(); ++m) {
+    if (mMapped[m].address == block) {
+      unmap(block, mMapped[m].size);
+      mMapped[m] = mMapped.back();
+      mMapped.pop_back();
+      return;
+    }
+  }
   mFree[sizeClass] = new (block) FreeBlock{mFree[sizeClass]};
 }
 
 void BlockPool::swap(BlockPool& other) {
   mChunks.swap(other.mChunks);
+  mMapped.swap(other.mMapped);
   std::swap(mCursor, other.mCursor);
   std::swap(mLeft, other.mLeft);
   std::swap(mNextChunkSize, other.mNextChunkSize);
@@ -416,17 +504,27 @@ struct BucketArray::Index {
     while (slots * 3 / 4 < records)
       slots *= 2;
     static_assert(sizeof(Index) == sizeof(Slot), "the header takes one slot");
-    void* block = slots < (std::uint64_t{1} << 31)
-                      ? vesk_calloc(static_cast<unsigned int>(slots) + 1, sizeof(Slot))
-                      : nullptr;
-    if (block == nullptr)
+    void* block = nullptr;
+    if (slots >= (std::uint64_t{1} << 31))
+      throw std::bad_alloc();
+    if (bytes(slots) >= kMappedBytes)
+      block = map_zeroed(bytes(slots));
+    else if ((block = vesk_calloc(static_cast<unsigned int>(slots) + 1, sizeof(Slot))) == nullptr)
       throw std::bad_alloc();
     return new (block)
         Index{static_cast<std::uint32_t>(slots - 1), static_cast<std::uint32_t>(slots * 3 / 4)};
   }
   static void destroy(Index* index) {
+    const std::size_t size = bytes(std::uint64_t{index->mask} + 1);
     index->~Index();
-    vesk_free(index);
+    if (size >= kMappedBytes)
+      unmap(index, size);
+    else
+      vesk_free(index);
+  }
+  // The bytes of an index of `slots` slots, its header included.
+  static std::size_t bytes(std::uint64_t slots) {
+    return static_cast<std::size_t>(slots + 1) * sizeof(Slot);
   }
 };
 
@@ -469,15 +567,10 @@ struct alignas(alignof(BucketArray::Word)) BucketArray::Spill : SpillHeader {
   }
 };
 
-// calloc rather than a zero-filled new[]: a large array then comes as fresh zero pages and is
-// not written twice.
 BucketArray::BucketArray(unsigned int count)
-    : mWords(static_cast<Word*>(std::calloc(count, sizeof(Word)))),
+    : mWords(static_cast<Word*>(map_zeroed(std::size_t{count} * sizeof(Word)))),
       mCount(count),
-      mModulus(count) {
-  if (mWords == nullptr && count != 0)
-    throw std::bad_alloc();
-}
+      mModulus(count) {}
 
 // The spills go with the pool, all at once; the indexes, if any, one by one.
 BucketArray::~BucketArray() {
@@ -489,7 +582,7 @@ BucketArray::~BucketArray() {
       }
     }
   }
-  std::free(mWords);
+  unmap(mWords, std::size_t{mCount} * sizeof(Word));
 }
 
 BucketArray::Word BucketArray::spillWord(Spill* spill) {

@@ -34,8 +34,18 @@ private:
   std::uint32_t mDivisor;
 };
 
+/// Blocks of at least this many bytes come from pages mapped for them alone.
+inline constexpr std::size_t kMappedBytes = std::size_t{128} * 1024;
+
+/// `bytes` zero bytes aligned for any scalar; from the system's own pages when large, so
+/// that only the pages written become resident. Throws std::bad_alloc.
+void* map_zeroed(std::size_t bytes);
+/// Releases a block of map_zeroed(`bytes`); null is ignored.
+void unmap(void* block, std::size_t bytes);
+
 /// Storage for small blocks that are released all together: blocks are cut from large
-/// chunks, and a released block goes to a free list of its size class for reuse. Keeps the
+/// chunks, and a released block goes to a free list of its size class for reuse. Blocks of
+/// kMappedBytes or more are mapped one by one instead and unmapped when released. Keeps the
 /// many small bucket arrays of the interning table out of the general allocator, which
 /// would add a header to each and slow down when tens of thousands are freed at once.
 class BlockPool {
@@ -61,7 +71,14 @@ private:
     FreeBlock* next;
   };
 
+  struct MappedBlock {
+    void* address;
+    std::size_t size;
+  };
+
   std::vector<void*> mChunks;
+  // Blocks of kMappedBytes or more, each mapped on its own.
+  std::vector<MappedBlock> mMapped;
   char* mCursor = nullptr;
   std::size_t mLeft = 0;
   std::size_t mNextChunkSize = std::size_t{16} * 1024;
@@ -243,6 +260,9 @@ private:
   // findOrInsert for a text whose bucket holds more than kLinearLimit records.
   const Entry* findOrInsertLong(const char* text, unsigned int size, unsigned int hash,
                                 unsigned int index);
+  // A new record holding a copy of the `size` bytes at `text` (non-null), whose hash is
+  // `hash`; throws std::bad_alloc.
+  static const Entry* make_record(const char* text, unsigned int size, unsigned int hash);
   // Inserts a record for a text that find did not find, growing first if its bucket is full.
   const Entry* insert(const char* text, unsigned int size, unsigned int hash);
 
