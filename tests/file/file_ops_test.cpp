@@ -49,6 +49,9 @@ void populate(const ScratchDir& dir) {
   ASSERT_EQ(mknod((dir / "socket").c_str(), S_IFSOCK | 0600, 0), 0);
 }
 
+// Calls of mkdir anywhere in this program, counted by the interposed function further down.
+int mkdir_calls = 0;
+
 std::string backslashed(std::string path) {
   for (char& c : path)
     c = c == '/' ? '\\' : c;
@@ -217,6 +220,34 @@ TEST(FileOps, CreateDirectoryCreatesMissingAncestors) {
   }
   umask(old_mask);
   EXPECT_EQ(kind_at(dir / "dir/inner"), S_IFREG);
+}
+
+// A missing level costs one mkdir, and finding the outermost one a few more, two per doubling
+// of their number: a failed call per missing level would make 30 levels cost 59 calls.
+TEST(FileOps, CreateDirectoryFindsTheMissingLevelsInLogarithmicallyManyCalls) {
+  ScratchDir dir;
+  const struct {
+    int present;  // levels below the scratch directory made beforehand
+    int missing;
+  } rows[] = {{0, 1}, {0, 2}, {0, 3}, {2, 7}, {0, 30}, {29, 1}, {12, 20}};
+  int serial = 0;
+  for (const auto& row : rows) {
+    std::string path = dir / ("r" + std::to_string(serial++));
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    for (int level = 0; level < row.present; ++level) {
+      path += "/p" + std::to_string(level);
+      ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    }
+    for (int level = 0; level < row.missing; ++level)
+      path += "/m" + std::to_string(level);
+    int bound = row.missing + 2;
+    for (int doubling = 1; doubling < row.missing; doubling *= 2)
+      bound += 2;
+    mkdir_calls = 0;
+    EXPECT_TRUE(vesk::create_directory(path)) << row.present << " + " << row.missing;
+    EXPECT_LE(mkdir_calls, bound) << row.present << " + " << row.missing;
+    EXPECT_EQ(kind_at(path), S_IFDIR) << row.present << " + " << row.missing;
+  }
 }
 
 TEST(FileOps, CreateDirectoryLeavesARegularFileInTheWay) {
@@ -494,6 +525,13 @@ extern "C" int openat(int dir, const char* name, int flags, ...) {
   const int result = real(dir, name, flags, mode);
   after_call("openat", name);
   return result;
+}
+
+// Counted for the cost of create_directory.
+extern "C" int mkdir(const char* path, mode_t mode) noexcept {
+  static auto* const real = vesk::testing::next_definition<int(const char*, mode_t)>("mkdir");
+  ++mkdir_calls;
+  return real(path, mode);
 }
 
 extern "C" int stat64(const char* path, struct stat64* status) noexcept {

@@ -8,8 +8,10 @@
 #include <boost/filesystem.hpp>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -68,6 +70,71 @@ bool made_at_once(const std::string& path) {
   return ::mkdir(detail::generic_path(path).c_str(), 0777) == 0;
 }
 
+// The generic forms of the levels that create_directory visits for `path`, outermost first:
+// ..., dirname(dirname(path)), dirname(path), path. Empty unless every level is the one above
+// it followed by a separator and more ("a", "a/b", "a/b/"), so that a missing level makes the
+// lookup of every deeper one fail with ENOENT; "d:a", whose parent is "d:", is not such a chain.
+std::vector<std::string> separator_chain(const std::string& path) {
+  std::vector<std::string> levels;
+  for (std::string level = path; !level.empty(); level = dirname(level))
+    levels.push_back(detail::generic_path(level));
+  std::reverse(levels.begin(), levels.end());
+  for (std::size_t i = 1; i < levels.size(); ++i) {
+    const std::string& outer = levels[i - 1];
+    const std::string& inner = levels[i];
+    const bool extends = inner.size() > outer.size() &&
+                         inner.compare(0, outer.size(), outer) == 0 &&
+                         (outer.back() == '/' || inner[outer.size()] == '/');
+    if (!extends)
+      return {};
+  }
+  return levels;
+}
+
+// Makes the missing levels of `path`, whose own mkdir has just failed with ENOENT, with about
+// two mkdir calls per doubling of the number of missing levels on top of one per level made,
+// where walking up one level at a time costs a failed mkdir per missing level. The outermost
+// missing level is searched by mkdir itself: outwards in growing steps while the calls fail
+// with ENOENT, then by halving once one fails with EEXIST, until one succeeds. Each level
+// inside it is then made in turn. Only success is taken from these calls, as in made_at_once:
+// any other outcome, or a chain that is not plain, returns false with what was made left in
+// place, and the caller's slow steps finish the work with their usual results and errors.
+// In a plain chain the levels made here are exactly those the slow steps would make, in the
+// same order, outermost first.
+bool made_with_missing_levels(const std::string& path) {
+  const std::vector<std::string> levels = separator_chain(path);
+  if (levels.size() < 2)
+    return false;
+  // The outermost missing level lies in [present, missing): `missing` is a level known to be
+  // missing (at first the path itself), `present` one past the deepest level known to exist.
+  std::size_t missing = levels.size() - 1;
+  std::size_t present = 0;
+  std::size_t step = 1;
+  bool outwards = true;
+  std::size_t made = 0;
+  while (missing > present && made == 0) {
+    const std::size_t probe = outwards ? (missing - present > step ? missing - step : present)
+                                       : present + (missing - present) / 2;
+    if (::mkdir(levels[probe].c_str(), 0777) == 0) {
+      made = probe + 1;
+    } else if (errno == ENOENT) {
+      missing = probe;
+      step *= 2;
+    } else if (errno == EEXIST) {
+      present = probe + 1;
+      outwards = false;
+    } else {
+      return false;
+    }
+  }
+  if (made == 0)
+    return false;
+  for (std::size_t level = made; level < levels.size(); ++level)
+    if (::mkdir(levels[level].c_str(), 0777) != 0)
+      return false;
+  return true;
+}
+
 }  // namespace
 
 bool create_directory(const std::string& path) {
@@ -76,6 +143,8 @@ bool create_directory(const std::string& path) {
   if (made_at_once(path))
     return true;
   const int error = errno;
+  if (error == ENOENT && made_with_missing_levels(path))
+    return true;
   const std::string parent = dirname(path);
   if (!parent.empty()) {
     // The mkdir failing with ENOENT means the parent's own lookup found a name missing, so
