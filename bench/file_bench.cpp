@@ -245,9 +245,8 @@ bool selected(const std::string& name) {
 // `iterations` removals each, every removal timed alone, and notes the trees it will take.
 void register_removal(const char* family, bool sized, const Shape& shape, int iterations,
                       int repetitions, bool (*remove)(const std::string&)) {
-  auto* b = benchmark::RegisterBenchmark(family, [shape, remove](benchmark::State& state) {
-    time_removal(state, shape, remove);
-  });
+  auto* b = benchmark::RegisterBenchmark(
+      family, [shape, remove](benchmark::State& state) { time_removal(state, shape, remove); });
   std::string name = family;
   if (sized) {
     b->Arg(shape.files);
