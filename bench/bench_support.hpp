@@ -37,6 +37,12 @@ inline const unsigned char* shared_random_bytes(std::size_t size) {
   return bytes.data();
 }
 
+/// The minimum time of one repetition at each size of a curve, in seconds. The curves have
+/// dozens of sizes each, and a short time is enough at every one: a call at the small sizes
+/// takes nanoseconds to microseconds, so even 0.05 s repeats it thousands of times, and at the
+/// large ones one call outlasts it anyway.
+inline constexpr double kCurveMinTime = 0.05;
+
 /// True when VESK_BENCH_QUICK is set (to anything but 0): the curves stop at small sizes, so
 /// that the whole run can be tried in a minute or two.
 inline bool quick_run() {

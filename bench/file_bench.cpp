@@ -1,8 +1,9 @@
 // File-system benchmarks: tree removal against `rm -rf` and a hand-written descriptor walk (one
 // tree of 20,000 files), and against `rm -rf` for trees of 10^2 to 10^6 files as a curve; deep
 // creation against `mkdir -p` and, in alternation, a mkdir loop; DirectoryIterator against a
-// plain readdir loop. Real time throughout, since the commands run in child processes. Scratch
-// space is under $TMPDIR (else /tmp).
+// plain readdir loop. Real time throughout, since the commands run in child processes. Every
+// tree to remove is made when the program starts, before anything is removed. Scratch space is
+// under $TMPDIR (else /tmp).
 #include "bench_support.hpp"
 
 #include <vesk/file.hpp>
@@ -16,11 +17,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,15 +59,6 @@ const std::string& scratch() {
     return made;
   }();
   return *root;
-}
-
-void make_file(const std::string& path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) {
-    std::perror(path.c_str());
-    std::abort();
-  }
-  close(fd);
 }
 
 void make_dir(const std::string& path) {
@@ -192,50 +187,112 @@ BENCHMARK(BM_CreateDeep_Vesk)->Unit(benchmark::kMicrosecond)->UseManualTime()->I
 BENCHMARK(BM_CreateDeep_MkdirP)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(200);
 BENCHMARK(BM_CreateDeep_MkdirLoop)->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(200);
 
-// ----- remove_directory of 20,000 files in 200 directories ------------------------------------
+// ----- trees to remove, all made before the first removal -----------------------------------
 
-// 20 directories of 10 subdirectories each; 100 empty files in every subdirectory.
-std::string make_tree() {
+// A file system may hold back the inodes that a removal frees: ext4 without a journal passes
+// over every inode freed in the last minutes (one at least, six while its block of the inode
+// table is unwritten), one by one, for each new inode. A tree made right after another was
+// removed then costs up to a millisecond per file instead of about 15 microseconds. Every tree
+// the run removes is therefore made at its start, before anything is removed (see make_ahead),
+// and the program itself is best started some minutes after any large removal.
+
+constexpr std::int64_t kFilesPerLeaf = 100;
+
+// `files` empty files, 100 to a directory, `fanout` such directories to a directory above them.
+struct Shape {
+  std::int64_t files;
+  std::int64_t fanout;
+};
+
+int open_directory(int parent, const std::string& name) {
+  const int fd = openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    std::perror(name.c_str());
+    std::abort();
+  }
+  return fd;
+}
+
+// Makes directory `name` in `parent` and opens it.
+int make_directory_at(int parent, const std::string& name) {
+  if (mkdirat(parent, name.c_str(), 0755) != 0) {
+    std::perror(name.c_str());
+    std::abort();
+  }
+  return open_directory(parent, name);
+}
+
+// Each file is one mknodat relative to its open directory: no open and close, and no walk
+// of the whole path, per file.
+void make_files_at(int directory, std::int64_t first, std::int64_t count, const char* prefix) {
+  for (std::int64_t file = first; file < first + count; ++file) {
+    const std::string name = prefix + std::to_string(file);
+    if (mknodat(directory, name.c_str(), S_IFREG | 0644, 0) != 0) {
+      std::perror(name.c_str());
+      std::abort();
+    }
+  }
+}
+
+std::string make_tree(const Shape& shape) {
   static int serial = 0;
   const std::string root = scratch() + "/tree" + std::to_string(serial++);
   make_dir(root);
-  for (int top = 0; top < 20; ++top) {
-    const std::string upper = root + "/dir" + std::to_string(top);
-    make_dir(upper);
-    for (int sub = 0; sub < 10; ++sub) {
-      const std::string lower = upper + "/sub" + std::to_string(sub);
-      make_dir(lower);
-      for (int file = 0; file < 100; ++file)
-        make_file(lower + "/file" + std::to_string(file) + ".o");
+  const int root_fd = open_directory(AT_FDCWD, root);
+  int upper_fd = -1;
+  for (std::int64_t made = 0; made < shape.files; made += kFilesPerLeaf) {
+    const std::int64_t leaf = made / kFilesPerLeaf;
+    if (leaf % shape.fanout == 0) {
+      if (upper_fd >= 0)
+        close(upper_fd);
+      upper_fd = make_directory_at(root_fd, "dir" + std::to_string(leaf / shape.fanout));
     }
+    const int lower_fd = make_directory_at(upper_fd, "sub" + std::to_string(leaf % shape.fanout));
+    make_files_at(lower_fd, made, std::min(kFilesPerLeaf, shape.files - made), "file");
+    close(lower_fd);
   }
+  if (upper_fd >= 0)
+    close(upper_fd);
+  close(root_fd);
   return root;
 }
 
-// Times `remove` on a tree that `make` builds (and syncs) outside the timed region; `remove`
-// returns false when it reports a failure of its own.
-template <class Make, class Remove>
-void time_removal(benchmark::State& state, Make make, Remove remove) {
+// The trees made ahead, by shape.
+std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::string>>& stock() {
+  static std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::string>> trees;
+  return trees;
+}
+
+// The trees the selected removals will take: how many of each shape.
+std::vector<std::pair<Shape, std::int64_t>>& wanted() {
+  static std::vector<std::pair<Shape, std::int64_t>> trees;
+  return trees;
+}
+
+// A tree made ahead; one made now when the run removes more than was foreseen.
+std::string take_tree(const Shape& shape) {
+  std::vector<std::string>& trees = stock()[{shape.files, shape.fanout}];
+  if (trees.empty())
+    return make_tree(shape);
+  std::string root = std::move(trees.back());
+  trees.pop_back();
+  return root;
+}
+
+// Times `remove` on trees of `shape`; `remove` returns false when it reports a failure of its
+// own.
+template <class Remove>
+void time_removal(benchmark::State& state, const Shape& shape, Remove remove) {
   for (auto _ : state) {
     state.PauseTiming();
-    const std::string root = make();
+    const std::string root = take_tree(shape);
+    // What the previous removal left unwritten goes to the disk now, not while this one runs.
     sync();
     state.ResumeTiming();
     if (!remove(root) || exists(root))
       state.SkipWithError("tree not removed");
   }
-}
-
-void BM_RemoveTree_Vesk(benchmark::State& state) {
-  time_removal(state, make_tree,
-               [](const std::string& root) { return vesk::remove_directory(root); });
-}
-
-void BM_RemoveTree_RmRf(benchmark::State& state) {
-  time_removal(state, make_tree, [](const std::string& root) {
-    run({"rm", "-rf", root});
-    return true;
-  });
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * shape.files);
 }
 
 // What a careful program writes by hand: each directory opened relative to its parent without
@@ -259,73 +316,69 @@ void hand_remove(int parent, const char* name) {
     std::abort();
 }
 
-void BM_RemoveTree_HandWalk(benchmark::State& state) {
-  time_removal(state, make_tree, [](const std::string& root) {
-    hand_remove(AT_FDCWD, root.c_str());
-    return true;
-  });
-}
+bool remove_vesk(const std::string& root) { return vesk::remove_directory(root); }
 
-// ----- the curve: remove_directory of 10^2 to 10^6 files ------------------------------------
-
-// `files` empty files, 100 to a directory, 100 such directories to a directory above them.
-std::string make_tree_of(std::int64_t files) {
-  static int serial = 0;
-  const std::string root = scratch() + "/curve" + std::to_string(serial++);
-  make_dir(root);
-  for (std::int64_t made = 0; made < files; made += 100) {
-    const std::int64_t leaf = made / 100;
-    const std::string upper = root + "/dir" + std::to_string(leaf / 100);
-    if (leaf % 100 == 0)
-      make_dir(upper);
-    const std::string lower = upper + "/sub" + std::to_string(leaf % 100);
-    make_dir(lower);
-    for (std::int64_t file = made; file < made + 100 && file < files; ++file)
-      make_file(lower + "/file" + std::to_string(file) + ".o");
-  }
-  return root;
-}
-
-template <class Remove>
-void remove_curve(benchmark::State& state, Remove remove) {
-  const std::int64_t files = state.range(0);
-  time_removal(
-      state, [files] { return make_tree_of(files); },
-      [&remove](const std::string& root) {
-        remove(root);
-        return true;
-      });
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
-}
-
-void BM_RemoveCurve_Vesk(benchmark::State& state) {
-  remove_curve(state, [](const std::string& root) { vesk::remove_directory(root); });
-}
-
-void BM_RemoveCurve_RmRf(benchmark::State& state) {
-  remove_curve(state, [](const std::string& root) { run({"rm", "-rf", root}); });
-}
-
-// One family per size, ours then rm's, so that the two of one size run back to back. Making a
-// tree of 10^6 files takes longer than removing it, so the large trees are removed fewer
-// times: once with 10^6 files, three times with 10^5, else as often as the run says.
-[[maybe_unused]] const bool kRemoveCurveRegistered = [] {
-  for (const std::int64_t files : vesk::bench::decades(100, 1000000, 10000)) {
-    const int repetitions = files >= 1000000 ? 1 : files >= 100000 ? 3 : 0;
-    for (const auto& [name, function] :
-         {std::pair{"BM_RemoveCurve_Vesk", BM_RemoveCurve_Vesk},
-          std::pair{"BM_RemoveCurve_RmRf", BM_RemoveCurve_RmRf}}) {
-      auto* b = benchmark::RegisterBenchmark(name, function)
-                    ->Arg(files)
-                    ->Unit(benchmark::kMillisecond)
-                    ->UseRealTime()
-                    ->Iterations(1);
-      if (repetitions != 0)
-        b->Repetitions(repetitions);
-    }
-  }
+bool remove_rm_rf(const std::string& root) {
+  run({"rm", "-rf", root});
   return true;
-}();
+}
+
+bool remove_by_hand(const std::string& root) {
+  hand_remove(AT_FDCWD, root.c_str());
+  return true;
+}
+
+// True when the run's --benchmark_filter selects the benchmark of full name `name`, matched as
+// the benchmark library matches it: an extended regular expression found anywhere in the name,
+// a leading '-' selecting the names it does not match.
+bool selected(const std::string& name) {
+  std::string filter = benchmark::GetBenchmarkFilter();
+  if (filter.empty() || filter == "all")
+    filter = ".";
+  const bool negative = filter[0] == '-';
+  if (negative)
+    filter.erase(0, 1);
+  return std::regex_search(name, std::regex(filter, std::regex::extended)) != negative;
+}
+
+// Registers `family` (with the tree's size as its argument when `sized`): `repetitions` runs of
+// `iterations` removals each, every removal timed alone, and notes the trees it will take.
+void register_removal(const char* family, bool sized, const Shape& shape, int iterations,
+                      int repetitions, bool (*remove)(const std::string&)) {
+  auto* b = benchmark::RegisterBenchmark(
+      family, [shape, remove](benchmark::State& state) { time_removal(state, shape, remove); });
+  std::string name = family;
+  if (sized) {
+    b->Arg(shape.files);
+    name += "/" + std::to_string(shape.files);
+  }
+  b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(iterations)->Repetitions(repetitions);
+  name += "/iterations:" + std::to_string(iterations) + "/repeats:" + std::to_string(repetitions) +
+          "/real_time";
+  if (selected(name))
+    wanted().push_back({shape, std::int64_t{iterations} * repetitions});
+}
+
+// Tree removal against `rm -rf` and the hand-written walk on one tree of 20,000 files (20
+// directories of 10 subdirectories of 100 files), then the curve: `remove_directory` against
+// `rm -rf` for 10^2 to 10^6 files, the two of one size back to back. Every size is removed
+// five times; the small trees several times in each, since one removal of 100 files takes
+// about a millisecond and `rm -rf` mostly its process start; 10^5 files three times and
+// 10^6 once, each such tree taking seconds to make.
+void register_removals() {
+  const Shape tree{20000, 10};
+  register_removal("BM_RemoveTree_Vesk", false, tree, 1, 5, remove_vesk);
+  register_removal("BM_RemoveTree_RmRf", false, tree, 1, 5, remove_rm_rf);
+  register_removal("BM_RemoveTree_HandWalk", false, tree, 1, 5, remove_by_hand);
+  for (const std::int64_t files : vesk::bench::decades(100, 1000000, 10000)) {
+    const int iterations = files <= 100 ? 20 : files <= 1000 ? 5 : 1;
+    const int repetitions = files >= 1000000 ? 1 : files >= 100000 ? 3 : 5;
+    register_removal("BM_RemoveCurve_Vesk", true, {files, 100}, iterations, repetitions,
+                     remove_vesk);
+    register_removal("BM_RemoveCurve_RmRf", true, {files, 100}, iterations, repetitions,
+                     remove_rm_rf);
+  }
+}
 
 // ----- walking a directory of 100,000 entries -----------------------------------------------
 
@@ -333,8 +386,9 @@ const std::string& big_directory() {
   static const std::string path = [] {
     const std::string made = scratch() + "/big";
     make_dir(made);
-    for (int i = 0; i < 100000; ++i)
-      make_file(made + "/entry" + std::to_string(i));
+    const int fd = open_directory(AT_FDCWD, made);
+    make_files_at(fd, 0, 100000, "entry");
+    close(fd);
     return made;
   }();
   return path;
@@ -374,12 +428,44 @@ void BM_Walk_Readdir(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 100002);
 }
 
+// Makes every tree the selected removals will take, and the directory of the walks, before
+// the first benchmark runs, then writes them to the disk; prints what it made and how long that
+// took, which is no figure of the library.
+void make_ahead() {
+  const auto start = std::chrono::steady_clock::now();
+  std::int64_t files = 0;
+  for (const auto& [shape, trees] : wanted()) {
+    std::vector<std::string>& made = stock()[{shape.files, shape.fanout}];
+    for (std::int64_t i = 0; i < trees; ++i)
+      made.push_back(make_tree(shape));
+    files += trees * shape.files;
+  }
+  if (selected("BM_Walk_DirectoryIterator/real_time") || selected("BM_Walk_Readdir/real_time")) {
+    big_directory();
+    files += 100000;
+  }
+  sync();
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  std::printf("Made ahead: %lld files in %.1f s (%.0f us per file)\n\n",
+              static_cast<long long>(files), took.count(),
+              files > 0 ? took.count() * 1e6 / static_cast<double>(files) : 0.0);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
-BENCHMARK(BM_RemoveTree_Vesk)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
-BENCHMARK(BM_RemoveTree_RmRf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
-BENCHMARK(BM_RemoveTree_HandWalk)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+// The removals are registered by main, after the deep creations above: the directories made
+// here are made before any tree is removed (see make_ahead).
 BENCHMARK(BM_Walk_DirectoryIterator)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Walk_Readdir)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    return 1;
+  register_removals();
+  make_ahead();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
