@@ -2,6 +2,8 @@
 #ifndef VESK_BENCH_BENCH_SUPPORT_HPP
 #define VESK_BENCH_BENCH_SUPPORT_HPP
 
+#include <benchmark/benchmark.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -58,6 +60,19 @@ inline std::vector<std::int64_t> decades(std::int64_t smallest, std::int64_t lar
   for (std::int64_t n = smallest; n <= last; n *= 10)
     sizes.push_back(n);
   return sizes;
+}
+
+/// Google Benchmark's main, with `prepare` run once the arguments are read and before the first
+/// benchmark: what a program reports, registers or makes ahead of its benchmarks.
+template <class Prepare>
+int run_main(int argc, char** argv, Prepare prepare) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    return 1;
+  prepare();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
 }
 
 }  // namespace vesk::bench

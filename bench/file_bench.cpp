@@ -460,12 +460,8 @@ BENCHMARK(BM_Walk_DirectoryIterator)->Unit(benchmark::kMillisecond)->UseRealTime
 BENCHMARK(BM_Walk_Readdir)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  register_removals();
-  make_ahead();
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return vesk::bench::run_main(argc, argv, [] {
+    register_removals();
+    make_ahead();
+  });
 }

@@ -448,6 +448,20 @@ CurvePoint median_point(const std::vector<std::string>& texts, std::size_t count
   return {middle(new_ns), middle(hit_ns), middle(heap)};
 }
 
+// median_point for a peer set, made in the child on its first text and never released.
+template <class Set>
+CurvePoint set_point(const std::vector<std::string>& texts, std::size_t count, int runs) {
+  Set* set = nullptr;
+  return median_point(
+      texts, count, runs,
+      [&set](const std::string& text) {
+        if (set == nullptr)
+          set = new Set();
+        set->insert(text);
+      },
+      [&set](const std::string& key) { return set->find(key) != set->end(); });
+}
+
 // One line per container and size: "curve interning <container> <texts> <ns per new text>
 // <ns per hit> <heap bytes per text>", which scripts/run-benchmarks draws.
 void report_curves() {
@@ -476,26 +490,8 @@ void report_curves() {
                benchmark::DoNotOptimize(handle);
                return true;
              }));
-    AbslSet* absl_set = nullptr;
-    line("absl::flat_hash_set",
-         median_point(
-             texts, count, runs,
-             [&](const std::string& text) {
-               if (absl_set == nullptr)
-                 absl_set = new AbslSet();
-               absl_set->insert(text);
-             },
-             [&](const std::string& key) { return absl_set->find(key) != absl_set->end(); }));
-    StdSet* std_set = nullptr;
-    line("std::unordered_set",
-         median_point(
-             texts, count, runs,
-             [&](const std::string& text) {
-               if (std_set == nullptr)
-                 std_set = new StdSet();
-               std_set->insert(text);
-             },
-             [&](const std::string& key) { return std_set->find(key) != std_set->end(); }));
+    line("absl::flat_hash_set", set_point<AbslSet>(texts, count, runs));
+    line("std::unordered_set", set_point<StdSet>(texts, count, runs));
   }
   std::printf("\n");
 }
@@ -503,12 +499,8 @@ void report_curves() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  report_memory();
-  report_curves();
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return vesk::bench::run_main(argc, argv, [] {
+    report_memory();
+    report_curves();
+  });
 }

@@ -182,8 +182,8 @@ const Entry* Table::find(const char* text, unsigned int size, unsigned int hash,
 // record's cache line or the next, and a record costs one allocator header instead of two.
 // A text too long for one block of 32-bit size gets a buffer of its own.
 const Entry* Table::make_record(const char* text, unsigned int size, unsigned int hash) {
-  const Entry key(text, size, hash);
   if (size >= kMaxSize - sizeof(Entry)) {
+    const Entry key(text, size, hash);
     const Entry* record = new Entry(key);
     if (record == nullptr)
       throw std::bad_alloc();
