@@ -1,5 +1,5 @@
-// The interning table's private machinery: remainders without division, and the bucket array
-// with its one-word buckets, spills and hash tags.
+// The interning table's private machinery: remainders without division, the bucket counts and
+// the index of the records.
 #include "util/string/interning_table.hpp"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,8 @@
 
 namespace {
 
-using vesk::detail::BucketArray;
+using vesk::detail::BucketCounts;
+using vesk::detail::RecordIndex;
 using vesk::detail::Modulus;
 using vesk::table_string::Entry;
 
@@ -39,60 +40,59 @@ std::vector<std::unique_ptr<Entry>> records(int count) {
   return out;
 }
 
-TEST(BucketArray, BucketsKeepInsertionOrderThroughEverySpillSize) {
-  const auto entries = records(40);
-  BucketArray buckets(7);
-  for (const auto& entry : entries) {
-    buckets.reserveOneMore(3);
-    buckets.append(3, BucketArray::recordWord(entry.get()));
+// Each record is looked up by its key and its text, and a text that is not there is not found:
+// records of one key (one probe sequence through every group), of keys that share the first
+// group but not the control byte, and of their own keys through several doublings.
+TEST(RecordIndex, FindsEveryRecordAndNothingElse) {
+  struct Case {
+    const char* name;
+    int count;
+    std::uint64_t (*key)(const Entry&);
+  };
+  const Case cases[] = {
+      {"one key", 56, [](const Entry&) { return std::uint64_t{0x5EED}; }},
+      {"one group", 56,
+       [](const Entry& e) { return (std::uint64_t{e.hash()} << 57) | 0x5EED; }},
+      {"own keys", 5000, [](const Entry& e) { return RecordIndex::keyOf(e.text(), e.size()); }},
+  };
+  for (const Case& c : cases) {
+    const auto entries = records(c.count);
+    RecordIndex index;
+    for (const auto& entry : entries) {
+      index.reserveOneMore();
+      index.insert(c.key(*entry), entry.get());
+    }
+    EXPECT_EQ(index.size(), entries.size()) << c.name;
+    for (const auto& entry : entries) {
+      const Entry* wanted = entry.get();
+      EXPECT_EQ(index.find(c.key(*wanted), [&](const Entry* r) { return r == wanted; }), wanted)
+          << c.name << " " << wanted->text();
+    }
+    const Entry absent("absent", 6);
+    EXPECT_EQ(index.find(c.key(absent), [](const Entry*) { return false; }), nullptr) << c.name;
+    std::size_t visited = 0;
+    index.forEach([&](const Entry*) { ++visited; });
+    EXPECT_EQ(visited, entries.size()) << c.name;
   }
-  buckets.reserveOneMore(5);
-  buckets.append(5, BucketArray::recordWord(entries[0].get()));
-
-  const BucketArray::View three = buckets.bucket(3);
-  ASSERT_EQ(three.size, 40u);
-  for (unsigned int i = 0; i < three.size; ++i) {
-    EXPECT_EQ(BucketArray::record(three.first[i]), entries[i].get()) << i;
-    EXPECT_TRUE(BucketArray::mayHash(three.first[i], entries[i]->hash())) << i;
-    // Past 16 records the bucket is searched through its index, which must find them all.
-    EXPECT_EQ(buckets.findLong(3, entries[i]->text(), entries[i]->size(), entries[i]->hash()),
-              entries[i].get())
-        << i;
-  }
-  EXPECT_EQ(buckets.findLong(3, "record-40", 9, entries[0]->hash()), nullptr);
-  EXPECT_EQ(buckets.bucket(5).size, 1u);
-  EXPECT_EQ(BucketArray::record(buckets.bucket(5).first[0]), entries[0].get());
-  EXPECT_EQ(buckets.bucket(0).size, 0u);
-  EXPECT_EQ(buckets.bucket(6).size, 0u);
 }
 
-TEST(BucketArray, TagsPassOverOtherHashesAndRecoverTheTop16Bits) {
-  const auto entries = records(1);
-  const BucketArray::Word word = BucketArray::recordWord(entries[0].get());
-  const unsigned int hash = entries[0]->hash();
-  EXPECT_EQ(BucketArray::record(word), entries[0].get());
-  EXPECT_TRUE(BucketArray::mayHash(word, hash));
-  if (BucketArray::hasTag(word)) {
-    EXPECT_EQ(BucketArray::tag(word), hash >> 16);
-    EXPECT_FALSE(BucketArray::mayHash(word, hash ^ 0x10000u));
+// Sizes past 254, where a bucket's size moves aside, next to buckets that stay small.
+TEST(BucketCounts, CountsPastTheByteAndSwap) {
+  BucketCounts small(2);
+  BucketCounts counts(11);
+  for (unsigned int k = 0; k < 600; ++k) {
+    const unsigned int index = k < 300 ? 3 : k < 560 ? 7 : 10;
+    counts.reserveOneMore(index);
+    counts.add(index);
   }
-  EXPECT_TRUE(BucketArray::mayHash(word, hash ^ 1u)) << "only the top 16 bits are kept";
-}
-
-TEST(BucketArray, SwapExchangesBucketsAndCounts) {
-  const auto entries = records(3);
-  BucketArray small(2);
-  BucketArray large(11);
-  for (const auto& entry : entries) {
-    large.reserveOneMore(10);
-    large.append(10, BucketArray::recordWord(entry.get()));
-  }
-  small.swap(large);
+  counts.swap(small);
   EXPECT_EQ(small.count(), 11u);
-  EXPECT_EQ(large.count(), 2u);
-  EXPECT_EQ(small.bucket(10).size, 3u);
+  EXPECT_EQ(counts.count(), 2u);
+  const unsigned int expected[] = {0, 0, 0, 300, 0, 0, 0, 260, 0, 0, 40};
+  for (unsigned int b = 0; b < 11; ++b)
+    EXPECT_EQ(small.size(b), expected[b]) << b;
   EXPECT_EQ(small.indexOf(25), 3u);
-  EXPECT_EQ(large.indexOf(25), 1u);
+  EXPECT_EQ(counts.indexOf(25), 1u);
 }
 
 }  // namespace

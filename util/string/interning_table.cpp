@@ -23,9 +23,9 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
-// A leak checker finds the records through the bucket words, but a tagged word is not a plain
-// address. When a checker is loaded into the process, each record is declared as kept on
-// purpose (the record's text stays reachable through it).
+// A leak checker does not look for records in the index's slots, which are pages mapped outside
+// the allocator. When a checker is loaded into the process, a record with a block of its own
+// is declared as kept on purpose (the arena's blocks stay reachable from the table).
 extern "C" void __lsan_ignore_object(const void* block) __attribute__((weak));
 
 namespace vesk::table_string {
@@ -41,9 +41,6 @@ constexpr unsigned int kBoundedGrowthFrom = 65536;
 
 constexpr unsigned int kInitialBucketCount = 2089;
 constexpr unsigned int kInitialPreviousBucketCount = 1049;
-
-// How many records growth looks ahead to prefetch the buckets they will go to.
-constexpr std::size_t kLookahead = 32;
 
 // All `size` bytes decide, not only those before a NUL: texts that differ only after an
 // embedded NUL are different texts and must get different records.
@@ -114,8 +111,7 @@ Table::Table()
     : mBuckets(kInitialBucketCount),
       mBucketCount(kInitialBucketCount),
       mPreviousBucketCount(kInitialPreviousBucketCount),
-      mRehashCount(0),
-      mRecordCount(0) {}
+      mRehashCount(0) {}
 
 const Entry* Table::intern(const char* text, unsigned int size) {
   if (text == nullptr || size == 0) {
@@ -124,63 +120,38 @@ const Entry* Table::intern(const char* text, unsigned int size) {
   }
   if (size == kMaxSize)
     throw std::length_error("vesk::TableString: text of 4294967295 bytes");
-  // The key's hash, as the key constructor would compute it; the key itself is built only
-  // when a record has to be made from it. A hit thus costs the hash, the bucket and the record.
-  const unsigned int hash = host_hash_n_bytes(0, size, text);
+  // A lookup needs only the key of the index; the host hash, which places the record in its
+  // bucket, is computed when a record has to be made. A hit thus costs the key, one group of
+  // the index and the record.
+  const std::uint64_t key = detail::RecordIndex::keyOf(text, size);
   // Texts of 8 to 16 bytes, the common identifiers, are compared as two overlapping words.
   if (size - 8 <= 8)
-    return findOrInsert(text, size, hash, [](const char* a, const char* b, unsigned int n) {
+    return findOrInsert(text, size, key, [](const char* a, const char* b, unsigned int n) {
       return ((word_of_8(a) ^ word_of_8(b)) | (word_of_8(a + n - 8) ^ word_of_8(b + n - 8))) == 0;
     });
-  return findOrInsert(text, size, hash, same_bytes);
+  return findOrInsert(text, size, key, same_bytes);
 }
 
 // Out of line, one copy per comparison, and for identifiers free of calls until it inserts,
 // so that a hit saves no registers and runs only a few dozen instructions.
 template <class SameBytes>
-const Entry* Table::findOrInsert(const char* text, unsigned int size, unsigned int hash,
+const Entry* Table::findOrInsert(const char* text, unsigned int size, std::uint64_t key,
                                  SameBytes sameBytes) {
-  // A long bucket is searched through its index, in a call of its own that this one jumps
-  // to, so that the common case keeps no stack frame.
-  if (mBuckets.bucket(mBuckets.indexOf(hash)).size > detail::BucketArray::kLinearLimit)
-    return findOrInsertLong(text, size, hash, mBuckets.indexOf(hash));
-  if (const Entry* found = find(text, size, hash, sameBytes))
+  if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
+        return record->size() == size && sameBytes(record->text(), text, size);
+      }))
     return found;
-  return insert(text, size, hash);
+  return insert(text, size, key);
 }
 
-__attribute__((noinline)) const Entry* Table::findOrInsertLong(const char* text, unsigned int size,
-                                                               unsigned int hash,
-                                                               unsigned int index) {
-  if (const Entry* found = mBuckets.findLong(index, text, size, hash))
-    return found;
-  return insert(text, size, hash);
-}
+// The record and its text together, from the arena: the text, and the NUL that the zero fill
+// leaves after it, follow the record at once, so that a lookup finds the text in the record's
+// cache line or the next. A text too long for one block of 32-bit size gets a buffer of its
+// own.
+namespace {
+std::size_t record_bytes(unsigned int size) { return sizeof(Entry) + size + 1; }
+}  // namespace
 
-template <class SameBytes>
-const Entry* Table::find(const char* text, unsigned int size, unsigned int hash,
-                         SameBytes sameBytes) const {
-  const detail::BucketArray::View bucket = mBuckets.bucket(mBuckets.indexOf(hash));
-  for (unsigned int i = 0; i < bucket.size; ++i) {
-    const detail::BucketArray::Word word = bucket.first[i];
-    if (detail::BucketArray::mayHash(word, hash)) {
-      const Entry* record = detail::BucketArray::record(word);
-      // A record's text is allocated right after it, and with common allocators it lands
-      // 32 bytes on, sometimes in the next cache line: ask for that line together with the
-      // record rather than only once the record has told where its text is. A hint only.
-      __builtin_prefetch(reinterpret_cast<const char*>(record) + 32);
-      if (record->hash() == hash && record->size() == size &&
-          sameBytes(record->text(), text, size))
-        return record;
-    }
-  }
-  return nullptr;
-}
-
-// The record and its text in one block from vesk_calloc: the text, and the NUL that the zero
-// fill leaves after it, follow the record at once, so that a lookup finds the text in the
-// record's cache line or the next, and a record costs one allocator header instead of two.
-// A text too long for one block of 32-bit size gets a buffer of its own.
 const Entry* Table::make_record(const char* text, unsigned int size, unsigned int hash) {
   if (size >= kMaxSize - sizeof(Entry)) {
     const Entry key(text, size, hash);
@@ -189,37 +160,45 @@ const Entry* Table::make_record(const char* text, unsigned int size, unsigned in
       throw std::bad_alloc();
     return record;
   }
-  void* block = vesk_calloc(1, static_cast<unsigned int>(sizeof(Entry) + size + 1));
-  if (block == nullptr)
-    throw std::bad_alloc();
-  char* copy = static_cast<char*>(block) + sizeof(Entry);
+  char* block = static_cast<char*>(mArena.take(record_bytes(size)));
+  char* copy = block + sizeof(Entry);
   std::memcpy(copy, text, size);
-  return new (block) Entry(copy, size, hash);
+  return ::new (static_cast<void*>(block)) Entry(copy, size, hash);
 }
 
-// Kept out of line: a lookup that finds its text runs only find's few instructions, so the
-// processor can work on the caller's next lookup while this one waits for memory.
+void Table::unmake_record(const Entry* record) {
+  const unsigned int size = record->size();
+  if (size >= kMaxSize - sizeof(Entry)) {
+    delete record;
+    return;
+  }
+  record->~Entry();
+  mArena.giveBack(const_cast<Entry*>(record), record_bytes(size));
+}
+
+// Kept out of line: a lookup that finds its text runs only findOrInsert's few instructions,
+// so the processor can work on the caller's next lookup while this one waits for memory.
 __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned int size,
-                                                     unsigned int hash) {
+                                                     std::uint64_t key) {
+  const unsigned int hash = host_hash_n_bytes(0, size, text);
   // The record first, growth and room after it: a record that cannot be made must leave the
   // table as it was, not grown for a text it then does not hold.
   const Entry* record = make_record(text, size, hash);
   unsigned int index = mBuckets.indexOf(hash);
   try {
-    if (mBuckets.bucket(index).size >= kGrowthTrigger &&
-        growth_may_help(mBucketCount, mRecordCount)) {
+    if (mBuckets.size(index) >= kGrowthTrigger &&
+        growth_may_help(mBucketCount, mRecords.size())) {
       grow();
       index = mBuckets.indexOf(hash);
     }
     mBuckets.reserveOneMore(index);
+    mRecords.reserveOneMore();
   } catch (...) {
-    delete record;
+    unmake_record(record);
     throw;
   }
-  mBuckets.append(index, detail::BucketArray::recordWord(record));
-  ++mRecordCount;
-  if (&__lsan_ignore_object != nullptr)
-    __lsan_ignore_object(record);
+  mBuckets.add(index);
+  mRecords.insert(key, record);
   return record;
 }
 
@@ -227,63 +206,14 @@ unsigned int Table::grow() {
   if (mPreviousBucketCount >= kMaxSize - mBucketCount)
     throw std::length_error("vesk::table_string::Table: bucket count beyond 32 bits");
   const unsigned int count = mBucketCount + mPreviousBucketCount + 1;
-
-  // The stored hashes place every record; no text is read or hashed again and no record
-  // moves. If an allocation fails here the old buckets stay in place untouched.
-  //
-  // Reading each record's hash would wait for memory once per record, since records lie
-  // scattered. Once there are at least 65536 buckets it is not needed for a tagged word:
-  // the tag gives the hash's top 16 bits, the bucket gives the hash modulo the bucket count,
-  // and only one 32-bit value in a run of 65536 has that remainder.
-  //
-  // The new buckets are written in scattered places too, so each is prefetched a few
-  // records before its pointer is appended.
-  //
-  // The records of a long bucket take their index keys along, read from its index, so that
-  // a long bucket of the new array gets its index without reading those texts again.
-  const unsigned int oldCount = mBuckets.count();
-  detail::BucketArray next(count);
-  struct Move {
-    detail::BucketArray::Word word;
-    unsigned int index;
-    std::uint64_t key;
-  };
-  const auto place = [&next](const Move& move) {
-    next.reserveOneMore(move.index);
-    next.append(move.index, move.word, move.key);
-  };
-  Move ahead[kLookahead];
-  std::size_t moves = 0;
-  std::vector<std::uint32_t> keys;
-  for (unsigned int b = 0; b < oldCount; ++b) {
-    if (b + kLookahead < oldCount)
-      mBuckets.prefetchSpill(b + kLookahead);
-    const detail::BucketArray::View bucket = mBuckets.bucket(b);
-    const bool keyed = bucket.size > detail::BucketArray::kLinearLimit;
-    if (keyed) {
-      keys.resize(bucket.size);
-      mBuckets.indexKeys(b, keys.data());
-    }
-    for (unsigned int i = 0; i < bucket.size; ++i) {
-      const detail::BucketArray::Word word = bucket.first[i];
-      unsigned int hash;
-      if (oldCount >= 65536 && detail::BucketArray::hasTag(word)) {
-        const unsigned int high = detail::BucketArray::tag(word) << 16;
-        const unsigned int remainder = mBuckets.indexOf(high);
-        hash = high + (b >= remainder ? b - remainder : b + (oldCount - remainder));
-        assert(hash == detail::BucketArray::record(word)->hash());
-      } else {
-        hash = detail::BucketArray::record(word)->hash();
-      }
-      Move& slot = ahead[moves++ % kLookahead];
-      if (moves > kLookahead)
-        place(slot);
-      slot = {word, next.indexOf(hash), keyed ? keys[i] : detail::BucketArray::kUnknownKey};
-      next.prefetch(slot.index);
-    }
-  }
-  for (std::size_t m = moves > kLookahead ? moves - kLookahead : 0; m < moves; ++m)
-    place(ahead[m % kLookahead]);
+  // The stored hashes place every record again; no text is read or hashed again and no
+  // record moves. If an allocation fails here the old buckets stay in place untouched.
+  detail::BucketCounts next(count);
+  mRecords.forEach([&next](const Entry* record) {
+    const unsigned int index = next.indexOf(record->hash());
+    next.reserveOneMore(index);
+    next.add(index);
+  });
   // Only now, with nothing left to fail, does the sequence advance.
   mBuckets.swap(next);
   mPreviousBucketCount = mBucketCount;
@@ -297,7 +227,7 @@ void Table::printStats(std::ostream& out) const {
   unsigned int smallest = kMaxSize;
   unsigned int used = 0;
   for (unsigned int b = 0; b < mBuckets.count(); ++b) {
-    const unsigned int size = mBuckets.bucket(b).size;
+    const unsigned int size = mBuckets.size(b);
     largest = size > largest ? size : largest;
     smallest = size < smallest ? size : smallest;
     used += size != 0 ? 1 : 0;
@@ -373,74 +303,93 @@ void unmap(void* block, std::size_t bytes) {
     munmap(block, page_rounded(bytes));
 }
 
-BlockPool::~BlockPool() {
-  for (void* chunk : mChunks)
-    ::operator delete(chunk);
-  for (const MappedBlock& block : mMapped)
-    unmap(block.address, block.size);
-}
-
-void* BlockPool::allocate(std::size_t size, unsigned int sizeClass) {
-  assert(sizeClass < kClasses && size % alignof(FreeBlock*) == 0);
-  if (size >= kMappedBytes) {
-    // Large blocks are few (only a bucket of thousands of records has one) and are neither
-    // pooled nor cut from chunks: each is mapped alone and unmapped when released.
-    mMapped.reserve(mMapped.size() + 1);
-    void* block = map_zeroed(size);
-    mMapped.push_back({block, size});
+void* RecordArena::take(std::size_t bytes) {
+  if (bytes > kOwnBlockFrom) {
+    void* block = vesk_calloc(1, static_cast<unsigned int>(bytes));
+    if (block == nullptr)
+      throw std::bad_alloc();
+    if (&__lsan_ignore_object != nullptr)
+      __lsan_ignore_object(block);
     return block;
   }
-  if (FreeBlock* block = mFree[sizeClass]) {
-    mFree[sizeClass] = block->next;
-    block->~FreeBlock();
-    return block;
+  bytes = (bytes + alignof(void*) - 1) / alignof(void*) * alignof(void*);
+  if (mLeft < bytes) {
+    void* block = vesk_calloc(1, static_cast<unsigned int>(mNextBlock));
+    if (block == nullptr)
+      throw std::bad_alloc();
+    *static_cast<void**>(block) = mNewest;
+    mNewest = block;
+    mCursor = static_cast<char*>(block) + sizeof(void*);
+    mLeft = mNextBlock - sizeof(void*);
+    if (mNextBlock < (std::size_t{1} << 20))
+      mNextBlock *= 2;
   }
-  if (mLeft < size) {
-    const std::size_t chunkSize = size > mNextChunkSize ? size : mNextChunkSize;
-    mChunks.reserve(mChunks.size() + 1);
-    mCursor = static_cast<char*>(::operator new(chunkSize));
-    mLeft = chunkSize;
-    mChunks.push_back(mCursor);
-    if (mNextChunkSize < (std::size_t{1} << 20))
-      mNextChunkSize *= 2;
-  }
-  void* block = mCursor;
-  mCursor += size;
-  mLeft -= size;
-  return block;
+  void* taken = mCursor;
+  mCursor += bytes;
+  mLeft -= bytes;
+  return taken;
 }
 
-void BlockPool::release(void* block, unsigned int sizeClass) {
-  for (std::size_t m = 0; m < mMapped.size(); ++m) {
-    if (mMapped[m].address == block) {
-      unmap(block, mMapped[m].size);
-      mMapped[m] = mMapped.back();
-      mMapped.pop_back();
-      return;
-    }
+void RecordArena::giveBack(void* block, std::size_t bytes) {
+  if (bytes > kOwnBlockFrom) {
+    vesk_free(block);
+    return;
   }
-  mFree[sizeClass] = new (block) FreeBlock{mFree[sizeClass]};
+  bytes = (bytes + alignof(void*) - 1) / alignof(void*) * alignof(void*);
+  assert(static_cast<char*>(block) + bytes == mCursor);
+  std::memset(block, 0, bytes);
+  mCursor -= bytes;
+  mLeft += bytes;
 }
 
-void BlockPool::swap(BlockPool& other) {
-  mChunks.swap(other.mChunks);
-  mMapped.swap(other.mMapped);
-  std::swap(mCursor, other.mCursor);
-  std::swap(mLeft, other.mLeft);
-  std::swap(mNextChunkSize, other.mNextChunkSize);
-  for (unsigned int c = 0; c < kClasses; ++c)
-    std::swap(mFree[c], other.mFree[c]);
+BucketCounts::BucketCounts(unsigned int count)
+    : mSizes(static_cast<std::uint8_t*>(map_zeroed(count))), mCount(count), mModulus(count) {}
+
+BucketCounts::~BucketCounts() { unmap(mSizes, mCount); }
+
+unsigned int BucketCounts::counted(unsigned int index) const {
+  for (const auto& large : mLarge)
+    if (large.first == index)
+      return large.second;
+  assert(false && "a counted bucket has its size aside");
+  return kCounted;
+}
+
+void BucketCounts::reserveOneMore(unsigned int index) {
+  if (mSizes[index] == kCounted - 1)
+    mLarge.reserve(mLarge.size() + 1);
+}
+
+void BucketCounts::add(unsigned int index) {
+  std::uint8_t& size = mSizes[index];
+  if (size < kCounted - 1) {
+    ++size;
+  } else if (size == kCounted - 1) {
+    size = kCounted;
+    mLarge.emplace_back(index, unsigned{kCounted});
+  } else {
+    for (auto& large : mLarge)
+      if (large.first == index)
+        ++large.second;
+  }
+}
+
+void BucketCounts::swap(BucketCounts& other) {
+  std::swap(mSizes, other.mSizes);
+  std::swap(mCount, other.mCount);
+  std::swap(mModulus, other.mModulus);
+  mLarge.swap(other.mLarge);
 }
 
 namespace {
 
-// The secret of indexKey: random bytes from the system, drawn on first use. Should the system
-// refuse them, the clock and addresses stand in: the index then finds every text as well,
-// only its keys are easier to guess.
-struct IndexSecret {
+// The secret of RecordIndex::keyOf: random bytes from the system, drawn on first use. Should
+// the system refuse them, the clock and addresses stand in: the index then finds every text
+// as well, only its keys are easier to guess.
+struct KeySecret {
   unsigned char bytes[XXH3_SECRET_DEFAULT_SIZE];
 
-  IndexSecret() {
+  KeySecret() {
     std::size_t filled = 0;
     while (filled < sizeof bytes) {
       const ssize_t got = getrandom(bytes + filled, sizeof bytes - filled, 0);
@@ -466,266 +415,72 @@ struct IndexSecret {
 
 }  // namespace
 
-__attribute__((noinline)) std::uint32_t BucketArray::indexKey(const char* text, unsigned int size) {
-  static const IndexSecret secret;
-  return static_cast<std::uint32_t>(
-      XXH3_64bits_withSecret(text, size, secret.bytes, sizeof secret.bytes));
+__attribute__((noinline)) std::uint64_t RecordIndex::keyOf(const char* text, std::size_t size) {
+  static const KeySecret secret;
+  return XXH3_64bits_withSecret(text, size, secret.bytes, sizeof secret.bytes);
 }
 
-// The index of a long bucket: open addressing with linear probing over 2^k slots, each the
-// position of a record in the bucket (plus 1; 0 marks a free slot) and that record's
-// indexKey, which also picks the first slot to try. At most 3/4 of the slots are used, so a
-// search ends at a free slot after a few; the positions never change, since records are only
-// ever appended to a bucket.
-struct BucketArray::Index {
-  struct Slot {
-    std::uint32_t position;
-    std::uint32_t key;
-  };
+RecordIndex::RecordIndex() : RecordIndex(8) {}
 
-  std::uint32_t mask;  // the number of slots, less 1
-  std::uint32_t limit;  // the number of positions the slots have room for
-
-  Slot* slots() { return reinterpret_cast<Slot*>(this + 1); }
-  const Slot* slots() const { return reinterpret_cast<const Slot*>(this + 1); }
-
-  // Files the record at `position` under `key`; there must be room.
-  void insert(std::uint32_t position, std::uint32_t key) {
-    std::uint32_t s = key & mask;
-    while (slots()[s].position != 0)
-      s = (s + 1) & mask;
-    slots()[s] = {position + 1, key};
+RecordIndex::RecordIndex(std::size_t groups)
+    : mControls(static_cast<std::uint8_t*>(map_zeroed(groups * kGroup))),
+      mSlots(nullptr),
+      mGroupMask(groups - 1) {
+  try {
+    mSlots = static_cast<const table_string::Entry**>(
+        map_zeroed(groups * kGroup * sizeof *mSlots));
+  } catch (...) {
+    unmap(mControls, groups * kGroup);
+    throw;
   }
-
-  // An empty index with room for `records` positions, zero-filled by the host; throws
-  // std::bad_alloc.
-  static Index* create(std::uint64_t records) {
-    std::uint64_t slots = 64;
-    while (slots * 3 / 4 < records)
-      slots *= 2;
-    static_assert(sizeof(Index) == sizeof(Slot), "the header takes one slot");
-    void* block = nullptr;
-    if (slots >= (std::uint64_t{1} << 31))
-      throw std::bad_alloc();
-    if (bytes(slots) >= kMappedBytes)
-      block = map_zeroed(bytes(slots));
-    else if ((block = vesk_calloc(static_cast<unsigned int>(slots) + 1, sizeof(Slot))) == nullptr)
-      throw std::bad_alloc();
-    return new (block)
-        Index{static_cast<std::uint32_t>(slots - 1), static_cast<std::uint32_t>(slots * 3 / 4)};
-  }
-  static void destroy(Index* index) {
-    const std::size_t size = bytes(std::uint64_t{index->mask} + 1);
-    index->~Index();
-    if (size >= kMappedBytes)
-      unmap(index, size);
-    else
-      vesk_free(index);
-  }
-  // The bytes of an index of `slots` slots, its header included.
-  static std::size_t bytes(std::uint64_t slots) {
-    return static_cast<std::size_t>(slots + 1) * sizeof(Slot);
-  }
-};
-
-// A bucket of two or more records: its size, its capacity (2 << sizeClass), then
-// `capacity` record words. From kIndexedClass on, the word before the spill holds the
-// bucket's Index, null until the bucket first reaches kLinearLimit records.
-struct alignas(alignof(BucketArray::Word)) BucketArray::Spill : SpillHeader {
-  static constexpr std::uint32_t kIndexedClass = 4;
-  static_assert((2u << (kIndexedClass - 1)) == kLinearLimit,
-                "a spill that holds more than kLinearLimit records has an index word");
-
-  // The word before an indexed spill holds the index pointer itself, so its size is a pointer's.
-  static constexpr std::size_t kIndexWord = sizeof(Index*);  // NOLINT(bugprone-sizeof-expression)
-
-  std::uint32_t capacity() const { return std::uint32_t{2} << sizeClass; }
-  Word* items() { return reinterpret_cast<Word*>(this + 1); }
-  const Word* items() const { return reinterpret_cast<const Word*>(this + 1); }
-  bool indexed() const { return sizeClass >= kIndexedClass; }
-  Index*& index() {
-    assert(indexed());
-    return *reinterpret_cast<Index**>(reinterpret_cast<char*>(this) - kIndexWord);
-  }
-  const Index* index() const { return const_cast<Spill*>(this)->index(); }
-
-  static Spill* create(BlockPool& pool, std::uint32_t sizeClass) {
-    const std::size_t prefix = sizeClass >= kIndexedClass ? kIndexWord : 0;
-    const std::size_t bytes = prefix + sizeof(Spill) + (std::size_t{2} << sizeClass) * sizeof(Word);
-    char* block = static_cast<char*>(pool.allocate(bytes, sizeClass));
-    if (prefix != 0)
-      new (block) Index*(nullptr);
-    return new (block + prefix) Spill{{0, sizeClass}};
-  }
-  static void destroy(BlockPool& pool, Spill* spill) {
-    static_assert(sizeof(Spill) == sizeof(SpillHeader),
-                  "the record words follow the header that bucket() reads");
-    const std::uint32_t sizeClass = spill->sizeClass;
-    const std::size_t prefix = sizeClass >= kIndexedClass ? kIndexWord : 0;
-    spill->~Spill();
-    pool.release(reinterpret_cast<char*>(spill) - prefix, sizeClass);
-  }
-};
-
-BucketArray::BucketArray(unsigned int count)
-    : mWords(static_cast<Word*>(map_zeroed(std::size_t{count} * sizeof(Word)))),
-      mCount(count),
-      mModulus(count) {}
-
-// The spills go with the pool, all at once; the indexes, if any, one by one.
-BucketArray::~BucketArray() {
-  for (unsigned int b = 0; mIndexes != 0 && b < mCount; ++b) {
-    if (isSpill(mWords[b]) && spillOf(mWords[b])->indexed()) {
-      if (Index* index = spillOf(mWords[b])->index()) {
-        Index::destroy(index);
-        --mIndexes;
-      }
-    }
-  }
-  unmap(mWords, std::size_t{mCount} * sizeof(Word));
 }
 
-BucketArray::Word BucketArray::spillWord(Spill* spill) {
-  return reinterpret_cast<Word>(spill) | 1u;
+RecordIndex::~RecordIndex() {
+  const std::size_t slots = (mGroupMask + 1) * kGroup;
+  unmap(mControls, slots);
+  unmap(mSlots, slots * sizeof *mSlots);
 }
 
-BucketArray::Word BucketArray::recordWord(const table_string::Entry* record) {
-  const auto address = reinterpret_cast<Word>(record);
-  assert(address != 0 && (address & 3u) == 0);
-  // An address beyond 48 bits (tagged or high mappings) is kept whole, untagged.
-  if (!kTagged || (address & ~kAddressMask) != 0)
-    return address;
-  return address | kTagBit | (Word{record->hash() >> 16} << kTagShift);
+void RecordIndex::reserveOneMore() {
+  const std::size_t slots = (mGroupMask + 1) * kGroup;
+  if (mSize + 1 > slots / 8 * 7)
+    rehash((mGroupMask + 1) * 2);
 }
 
-void BucketArray::reserveOneMore(unsigned int index) {
-  const Word word = mWords[index];
-  if (word == 0)
-    return;
-  if (isSpill(word)) {
-    const Spill* spill = spillOf(word);
-    if (spill->size < spill->capacity() && spill->size < kLinearLimit)
+void RecordIndex::insert(std::uint64_t key, const table_string::Entry* record) {
+  assert(mSize + 1 <= (mGroupMask + 1) * kGroup / 8 * 7);
+  place(key, record);
+  ++mSize;
+}
+
+void RecordIndex::place(std::uint64_t key, const table_string::Entry* record) {
+  std::size_t group = static_cast<std::size_t>(key) & mGroupMask;
+  for (std::size_t step = 1;; ++step) {
+    const unsigned int free = scan(mControls + group * kGroup, 0).free;
+    if (free != 0) {
+      const std::size_t slot = group * kGroup + static_cast<std::size_t>(__builtin_ctz(free));
+      mControls[slot] = controlOf(key);
+      mSlots[slot] = record;
       return;
-  }
-  makeRoom(index);
-}
-
-__attribute__((noinline)) void BucketArray::makeRoom(unsigned int index) {
-  const Word word = mWords[index];
-  if (!isSpill(word)) {
-    Spill* spill = Spill::create(mSpills, 0);
-    spill->items()[0] = word;
-    spill->size = 1;
-    mWords[index] = spillWord(spill);
-    return;
-  }
-  Spill* spill = spillOf(word);
-  if (spill->size == spill->capacity()) {
-    // The index, if any, goes along: the positions it holds stay the same.
-    Spill* larger = Spill::create(mSpills, spill->sizeClass + 1);
-    std::memcpy(larger->items(), spill->items(), spill->size * sizeof(Word));
-    larger->size = spill->size;
-    if (larger->indexed())
-      larger->index() = spill->indexed() ? spill->index() : nullptr;
-    Spill::destroy(mSpills, spill);
-    mWords[index] = spillWord(larger);
-    spill = larger;
-  }
-  if (spill->size >= kLinearLimit)
-    reserveIndexEntry(spill);
-}
-
-// Makes the index the first time, from the texts of the records so far, or a larger one with
-// the same entries once it is full; on failure the spill keeps the index it had (none while
-// it holds no more than kLinearLimit records).
-__attribute__((noinline)) void BucketArray::reserveIndexEntry(Spill* spill) {
-  assert(spill->indexed() && spill->size >= kLinearLimit);
-  Index* index = spill->index();
-  if (index != nullptr && spill->size < index->limit)
-    return;
-  Index* larger = Index::create(std::uint64_t{spill->size} * 2);
-  if (index == nullptr) {
-    for (std::uint32_t i = 0; i < spill->size; ++i) {
-      const table_string::Entry* entry = record(spill->items()[i]);
-      larger->insert(i, indexKey(entry->text(), entry->size()));
     }
-    ++mIndexes;
-  } else {
-    for (std::uint32_t s = 0; s <= index->mask; ++s) {
-      const Index::Slot slot = index->slots()[s];
-      if (slot.position != 0)
-        larger->insert(slot.position - 1, slot.key);
-    }
-    Index::destroy(index);
-  }
-  spill->index() = larger;
-}
-
-void BucketArray::append(unsigned int index, Word record, std::uint64_t key) {
-  assert(record != 0 && !isSpill(record));
-  const Word word = mWords[index];
-  if (word == 0) {
-    mWords[index] = record;
-    return;
-  }
-  assert(isSpill(word));
-  Spill* spill = spillOf(word);
-  assert(spill->size < spill->capacity());
-  const std::uint32_t position = spill->size;
-  spill->items()[spill->size++] = record;
-  if (spill->size > kLinearLimit)
-    indexRecord(spill, position, key);
-}
-
-__attribute__((noinline)) void BucketArray::indexRecord(Spill* spill, std::uint32_t position,
-                                                        std::uint64_t key) {
-  if (key == kUnknownKey) {
-    const table_string::Entry* entry = record(spill->items()[position]);
-    key = indexKey(entry->text(), entry->size());
-  }
-  spill->index()->insert(position, static_cast<std::uint32_t>(key));
-}
-
-const table_string::Entry* BucketArray::findLong(unsigned int index, const char* text,
-                                                 unsigned int size, unsigned int hash) const {
-  const Spill* spill = spillOf(mWords[index]);
-  assert(isSpill(mWords[index]) && spill->size > kLinearLimit);
-  const Index& table = *spill->index();
-  const std::uint32_t key = indexKey(text, size);
-  for (std::uint32_t s = key & table.mask;; s = (s + 1) & table.mask) {
-    const Index::Slot slot = table.slots()[s];
-    if (slot.position == 0)
-      return nullptr;
-    if (slot.key == key) {
-      const table_string::Entry* entry = record(spill->items()[slot.position - 1]);
-      if (entry->hash() == hash && entry->size() == size &&
-          table_string::same_bytes(entry->text(), text, size))
-        return entry;
-    }
+    group = (group + step) & mGroupMask;
   }
 }
 
-void BucketArray::indexKeys(unsigned int index, std::uint32_t* out) const {
-  const Spill* spill = spillOf(mWords[index]);
-  assert(isSpill(mWords[index]) && spill->size > kLinearLimit);
-  const Index& table = *spill->index();
-  for (std::uint32_t s = 0; s <= table.mask; ++s) {
-    const Index::Slot slot = table.slots()[s];
-    if (slot.position != 0 && slot.position <= spill->size)
-      out[slot.position - 1] = slot.key;
-  }
-}
-
-void BucketArray::swap(BucketArray& other) {
-  Word* words = mWords;
-  mWords = other.mWords;
-  other.mWords = words;
-  const unsigned int count = mCount;
-  mCount = other.mCount;
-  other.mCount = count;
-  std::swap(mModulus, other.mModulus);
-  mSpills.swap(other.mSpills);
-  std::swap(mIndexes, other.mIndexes);
+// The keys are not kept: each record's text is hashed again, the records fetched ahead so
+// that their misses overlap. The old slots stay in place until nothing can fail.
+void RecordIndex::rehash(std::size_t groups) {
+  if (groups > std::numeric_limits<std::size_t>::max() / (kGroup * sizeof *mSlots))
+    throw std::bad_alloc();
+  RecordIndex next(groups);
+  forEach([&next](const table_string::Entry* record) {
+    next.place(keyOf(record->text(), record->size()), record);
+  });
+  next.mSize = mSize;
+  std::swap(mControls, next.mControls);
+  std::swap(mSlots, next.mSlots);
+  std::swap(mGroupMask, next.mGroupMask);
+  std::swap(mSize, next.mSize);
 }
 
 }  // namespace vesk::detail

@@ -7,7 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <utility>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace vesk::detail {
 
@@ -43,191 +48,186 @@ void* map_zeroed(std::size_t bytes);
 /// Releases a block of map_zeroed(`bytes`); null is ignored.
 void unmap(void* block, std::size_t bytes);
 
-/// Storage for small blocks that are released all together: blocks are cut from large
-/// chunks, and a released block goes to a free list of its size class for reuse. Blocks of
-/// kMappedBytes or more are mapped one by one instead and unmapped when released. Keeps the
-/// many small bucket arrays of the interning table out of the general allocator, which
-/// would add a header to each and slow down when tens of thousands are freed at once.
-class BlockPool {
+/// Storage for records and their texts. Each small record is cut from the current block, right
+/// after the one before it, so that records made one after another lie together whatever
+/// the state of the host's allocator and cost no allocator header; blocks come from
+/// vesk_calloc and grow from 16 KiB to 1 MiB. A record of more than kOwnBlockFrom bytes gets
+/// a block of its own. Nothing is released while the arena lives, and the blocks are never
+/// released at all: records outlive their table.
+class RecordArena {
 public:
-  BlockPool() = default;
-  BlockPool(const BlockPool&) = delete;
-  BlockPool& operator=(const BlockPool&) = delete;
-  /// Returns every chunk to the standard allocator.
-  ~BlockPool();
+  /// Records of more bytes than this get a block of their own.
+  static constexpr std::size_t kOwnBlockFrom = 4096;
 
-  /// A block of `size` bytes (a multiple of 8, the same for every block of `sizeClass`),
-  /// aligned for pointers; throws std::bad_alloc.
-  void* allocate(std::size_t size, unsigned int sizeClass);
-  /// Makes `block`, allocated with the same `sizeClass`, available again.
-  void release(void* block, unsigned int sizeClass);
-  /// Exchanges the contents of two pools.
-  void swap(BlockPool& other);
+  RecordArena() = default;
+  RecordArena(const RecordArena&) = delete;
+  RecordArena& operator=(const RecordArena&) = delete;
+
+  /// `bytes` (< 2^32) zero bytes aligned for a pointer; throws std::bad_alloc when the host
+  /// has no memory.
+  void* take(std::size_t bytes);
+  /// Returns the `bytes` at `block`, the last that take gave, to be taken again.
+  void giveBack(void* block, std::size_t bytes);
 
 private:
-  static constexpr unsigned int kClasses = 32;
-
-  struct FreeBlock {
-    FreeBlock* next;
-  };
-
-  struct MappedBlock {
-    void* address;
-    std::size_t size;
-  };
-
-  std::vector<void*> mChunks;
-  // Blocks of kMappedBytes or more, each mapped on its own.
-  std::vector<MappedBlock> mMapped;
   char* mCursor = nullptr;
   std::size_t mLeft = 0;
-  std::size_t mNextChunkSize = std::size_t{16} * 1024;
-  FreeBlock* mFree[kClasses] = {};
+  std::size_t mNextBlock = std::size_t{16} * 1024;
+  // The newest block; each block starts with the address of the one before it, so that
+  // every block stays reachable for a leak checker.
+  void* mNewest = nullptr;
 };
 
-/// A fixed number of buckets, each an insertion-ordered list of records, in one flat array of
-/// one word per bucket. Most buckets hold zero or one record, so a bucket costs one word and
-/// a lookup usually reaches the record without a further indirection:
-///   0                      an empty bucket;
-///   low bit set            the address of a separately allocated Spill (two or more
-///                          records: size, capacity, then one record word each);
-///   otherwise              a record word, the bucket's only record.
-/// A record word is the record's address; on 64-bit hosts, when the address fits 48 bits, it
-/// also carries the top 16 bits of the record's hash in its top 16 bits (marked by bit 1), so
-/// that records of other hashes are passed over without reading them.
-/// A bucket of more than kLinearLimit records (texts of one hash, or of hashes equal modulo
-/// the count, as an input can choose them) also keeps an index of its own: an open-addressed
-/// table of (position, key) pairs, the key a hash of the bytes keyed by a secret drawn once
-/// per process (indexKey), so that a lookup there compares the text with about one record
-/// whatever the bucket holds. Shorter buckets have none and are searched in order.
-class BucketArray {
+/// The number of records in each of a fixed number of buckets: one byte per bucket, and for
+/// the few buckets of 255 records or more (texts that share a hash, as an input can choose
+/// them) an exact count kept aside.
+class BucketCounts {
 public:
-  using Word = std::uintptr_t;
-
-  /// Buckets of more than this many records are searched through their index (findLong).
-  static constexpr unsigned int kLinearLimit = 16;
-
-  /// `count` empty buckets; throws std::bad_alloc when the array cannot be allocated.
-  explicit BucketArray(unsigned int count);
-  BucketArray(const BucketArray&) = delete;
-  BucketArray& operator=(const BucketArray&) = delete;
-  /// Releases the spills, never the records.
-  ~BucketArray();
+  /// `count` empty buckets; throws std::bad_alloc when they cannot be allocated.
+  explicit BucketCounts(unsigned int count);
+  BucketCounts(const BucketCounts&) = delete;
+  BucketCounts& operator=(const BucketCounts&) = delete;
+  ~BucketCounts();
 
   /// The number of buckets.
   unsigned int count() const { return mCount; }
   /// The bucket of `hash`: `hash` modulo count().
   unsigned int indexOf(unsigned int hash) const { return mModulus(hash); }
-
-  /// Record words of one bucket, first inserted first.
-  struct View {
-    const Word* first;
-    unsigned int size;
-  };
-  /// The record words of bucket `index` (< count()).
-  View bucket(unsigned int index) const {
-    const Word word = mWords[index];
-    if (!isSpill(word))
-      return {&mWords[index], word != 0 ? 1u : 0u};
-    const auto* spill = reinterpret_cast<const SpillHeader*>(word & ~Word{1});
-    return {reinterpret_cast<const Word*>(spill + 1), spill->size};
+  /// The number of records in bucket `index` (< count()).
+  unsigned int size(unsigned int index) const {
+    return mSizes[index] != kCounted ? mSizes[index] : counted(index);
   }
-
-  /// The record word of `record` (non-null, at least 4-byte aligned).
-  static Word recordWord(const table_string::Entry* record);
-  /// The record a record word names.
-  static const table_string::Entry* record(Word word) {
-    return reinterpret_cast<const table_string::Entry*>(hasTag(word) ? word & kAddressMask
-                                                                     : word);
-  }
-  /// False when the word's tag proves that its record's hash is not `hash`.
-  static bool mayHash(Word word, unsigned int hash) {
-    return !hasTag(word) || (word >> kTagShift) == (hash >> 16);
-  }
-  /// True when the word carries the top 16 bits of its record's hash.
-  static bool hasTag(Word word) { return kTagged && (word & kTagBit) != 0; }
-  /// The top 16 bits of the record's hash; only for a word with hasTag.
-  static unsigned int tag(Word word) { return static_cast<unsigned int>(word >> kTagShift); }
-
-  /// Makes room for one more record in bucket `index`, in the bucket and in its index, so
-  /// that a following append cannot fail; throws std::bad_alloc and leaves the bucket's
-  /// records and what finds them unchanged if it cannot.
+  /// Makes sure that add(`index`) cannot fail; throws std::bad_alloc and changes nothing
+  /// if it cannot.
   void reserveOneMore(unsigned int index);
-  /// No indexKey known: append reads the record's text for it when the bucket has an index.
-  static constexpr std::uint64_t kUnknownKey = std::uint64_t{1} << 32;
-  /// Appends a record word to bucket `index`; the room must have been made by reserveOneMore.
-  /// `key` is the record's indexKey, or kUnknownKey.
-  void append(unsigned int index, Word word, std::uint64_t key = kUnknownKey);
-
-  /// The record of bucket `index`, which holds more than kLinearLimit records, whose text is
-  /// the `size` bytes at `text` and whose hash is `hash`; null if there is none. Hashes the
-  /// text once with indexKey and reads only records whose key is the text's.
-  const table_string::Entry* findLong(unsigned int index, const char* text, unsigned int size,
-                                      unsigned int hash) const;
-  /// Writes the indexKey of the i-th record of bucket `index`, which holds more than
-  /// kLinearLimit records, to out[i], reading the index rather than the texts.
-  void indexKeys(unsigned int index, std::uint32_t* out) const;
-  /// The key under which an index files the `size` bytes at `text` (non-null): 32 bits of
-  /// XXH3 with a secret from the system's random source, drawn on first use; unknown to
-  /// whoever chooses the texts.
-  static std::uint32_t indexKey(const char* text, unsigned int size);
-
-  /// Asks the processor to fetch bucket `index` ahead of use; changes nothing.
-  void prefetch(unsigned int index) const { __builtin_prefetch(&mWords[index], 1); }
-
-  /// Asks the processor to fetch the spill of bucket `index`, if it has one; changes nothing.
-  void prefetchSpill(unsigned int index) const {
-    if (isSpill(mWords[index]))
-      __builtin_prefetch(spillOf(mWords[index]));
-  }
-
-  /// Exchanges the contents of two arrays.
-  void swap(BucketArray& other);
+  /// One more record in bucket `index`, for which reserveOneMore was called.
+  void add(unsigned int index);
+  /// Exchanges the contents of two counts.
+  void swap(BucketCounts& other);
 
 private:
-  // The start of a Spill: its number of records and its capacity class; the record words
-  // follow it.
-  struct SpillHeader {
-    std::uint32_t size;
-    std::uint32_t sizeClass;
-  };
-  struct Spill;
-  struct Index;
+  // A bucket byte of this value: the size is in mLarge.
+  static constexpr std::uint8_t kCounted = 255;
+  unsigned int counted(unsigned int index) const;
 
-  static constexpr bool kTagged = sizeof(Word) == 8;
-  static constexpr unsigned int kTagShift = kTagged ? 48 : 0;
-  static constexpr Word kTagBit = 2;
-  static constexpr Word kAddressMask = kTagged ? ((Word{1} << kTagShift) - 1) & ~Word{3} : ~Word{0};
-
-  static bool isSpill(Word word) { return (word & 1u) != 0; }
-  static Spill* spillOf(Word word) { return reinterpret_cast<Spill*>(word & ~Word{1}); }
-  static Word spillWord(Spill* spill);
-  // reserveOneMore where the bucket needs a new spill, a larger one or room in its index.
-  void makeRoom(unsigned int index);
-  // Makes the index of `spill`, which holds kLinearLimit records or more, ready for one more.
-  void reserveIndexEntry(Spill* spill);
-  // Files the record at `position` of `spill`, whose index has room, under `key`
-  // (kUnknownKey: read its text).
-  static void indexRecord(Spill* spill, std::uint32_t position, std::uint64_t key);
-
-  Word* mWords;
+  std::uint8_t* mSizes;
   unsigned int mCount;
   Modulus mModulus;
-  BlockPool mSpills;
-  // The number of indexes, which the destructor releases.
-  std::size_t mIndexes = 0;
+  // (bucket, size) for each bucket of kCounted records or more, in the order they got there.
+  std::vector<std::pair<unsigned int, unsigned int>> mLarge;
+};
+
+/// The records by their texts, for lookups: open addressing over groups of 8 slots, each slot
+/// a record pointer with a control byte (0 for a free slot, else 0x80 and 7 bits of the
+/// record's key). A text's key (keyOf) is XXH3 keyed with a secret drawn once per process,
+/// so that whoever chooses the texts cannot make them share groups; its low bits pick the
+/// first group and its top 7 bits are the control byte. A lookup reads the control bytes of
+/// a group and its slots together (they are fetched in parallel), then only the records whose
+/// control byte matches. At most 7/8 of the slots are used; the table doubles beyond that.
+class RecordIndex {
+public:
+  /// 64 free slots; throws std::bad_alloc when they cannot be allocated.
+  RecordIndex();
+  RecordIndex(const RecordIndex&) = delete;
+  RecordIndex& operator=(const RecordIndex&) = delete;
+  /// Releases the slots, never the records.
+  ~RecordIndex();
+
+  /// The key of the `size` bytes at `text` (non-null).
+  static std::uint64_t keyOf(const char* text, std::size_t size);
+
+  /// The first record of key `key` for which `same(record)` holds, or null.
+  template <class Same>
+  const table_string::Entry* find(std::uint64_t key, Same same) const {
+    std::size_t group = static_cast<std::size_t>(key) & mGroupMask;
+    const std::uint8_t control = controlOf(key);
+    for (std::size_t step = 1;; ++step) {
+      const table_string::Entry* const* slots = mSlots + group * kGroup;
+      __builtin_prefetch(slots);
+      const Masks masks = scan(mControls + group * kGroup, control);
+      for (unsigned int match = masks.matching; match != 0; match &= match - 1) {
+        const table_string::Entry* record = slots[__builtin_ctz(match)];
+        if (same(record))
+          return record;
+      }
+      if (masks.free != 0)
+        return nullptr;
+      group = (group + step) & mGroupMask;
+    }
+  }
+
+  /// The number of records.
+  std::size_t size() const { return mSize; }
+  /// Makes room for one more record, doubling the slots if need be; throws std::bad_alloc
+  /// and changes nothing if it cannot.
+  void reserveOneMore();
+  /// Adds `record`, whose text has key `key`; room must have been made by reserveOneMore.
+  void insert(std::uint64_t key, const table_string::Entry* record);
+  /// Calls `visit(record)` for every record, in slot order, fetching records ahead.
+  template <class Visit>
+  void forEach(Visit visit) const {
+    constexpr std::size_t kAhead = 16;
+    const std::size_t slots = (mGroupMask + 1) * kGroup;
+    for (std::size_t s = 0; s < slots; ++s) {
+      if (s + kAhead < slots && mControls[s + kAhead] != 0)
+        __builtin_prefetch(mSlots[s + kAhead]);
+      if (mControls[s] != 0)
+        visit(mSlots[s]);
+    }
+  }
+
+private:
+  static constexpr std::size_t kGroup = 8;
+
+  static std::uint8_t controlOf(std::uint64_t key) {
+    return static_cast<std::uint8_t>(0x80u | (key >> 57));
+  }
+  // Bit i of `matching` is set when control byte i of a group is `control`, bit i of `free`
+  // when slot i is free.
+  struct Masks {
+    unsigned int matching;
+    unsigned int free;
+  };
+  static Masks scan(const std::uint8_t* controls, std::uint8_t control) {
+#ifdef __SSE2__
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(controls));
+    const auto matching = static_cast<unsigned int>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(control)))));
+    return {matching, ~static_cast<unsigned int>(_mm_movemask_epi8(bytes)) & 0xFFu};
+#else
+    Masks masks{0, 0};
+    for (unsigned int i = 0; i < kGroup; ++i) {
+      masks.matching |= (controls[i] == control ? 1u : 0u) << i;
+      masks.free |= (controls[i] < 0x80 ? 1u : 0u) << i;
+    }
+    return masks;
+#endif
+  }
+
+  // `groups` groups (a power of 2) of free slots.
+  explicit RecordIndex(std::size_t groups);
+  // Moves every record to `groups` groups (a power of 2) of new slots.
+  void rehash(std::size_t groups);
+  void place(std::uint64_t key, const table_string::Entry* record);
+
+  std::uint8_t* mControls;
+  const table_string::Entry** mSlots;
+  std::size_t mGroupMask;  // the number of groups, less 1
+  std::size_t mSize = 0;
 };
 
 }  // namespace vesk::detail
 
 namespace vesk::table_string {
 
-/// The separately chained table of interned records. Grows, by the additive sequence 2089,
-/// 3139, 5229, 8369, ..., only when the bucket of a new text already holds 8 records, and from
-/// 65536 buckets on only while it holds at least one record per 4 buckets: growth cannot
-/// split texts of one hash, so texts made to share one would otherwise grow it without end.
-/// The bucket count thus stays at most max(93109, 6.5 x records). Records are never moved,
-/// changed or released.
+/// The table of interned records. Its buckets follow the additive sequence 2089, 3139, 5229,
+/// 8369, ...: a record is in bucket hash modulo the count, and the table grows a step only when
+/// the bucket of a new text already holds 8 records, and from 65536 buckets on only while it
+/// holds at least one record per 4 buckets: growth cannot split texts of one hash, so texts
+/// made to share one would otherwise grow it without end. The bucket count thus stays at most
+/// max(93109, 6.5 x records). The buckets decide growth and the report and are kept as
+/// counts; lookups go through a RecordIndex, whose work per text does not depend on how the
+/// texts' hashes fall. Records are never moved, changed or released.
 class Table : public AllocatorBase {
 public:
   /// 2089 empty buckets, no growth yet.
@@ -240,37 +240,34 @@ public:
   /// std::bad_alloc when memory runs out. After either the table holds no new record and has
   /// not grown; only when the room for the record runs out after a growth does the growth stay.
   const Entry* intern(const char* text, unsigned int size);
-  /// Advances the bucket-count sequence one step and redistributes the record pointers by
-  /// their stored hashes; returns the new count. Throws std::bad_alloc and leaves the table
-  /// as it was when the new buckets cannot be allocated.
+  /// Advances the bucket-count sequence one step and recounts the records by their stored
+  /// hashes; returns the new count. Throws std::bad_alloc and leaves the table as it was
+  /// when the new buckets cannot be allocated.
   unsigned int grow();
   /// Writes the six-line report to `out`, each line ended by std::endl.
   void printStats(std::ostream& out) const;
 
 private:
-  // The record of the `size` bytes at `text` (non-null) with hash `hash`, or null; records
-  // of that hash and size are compared with sameBytes(record text, text, size).
+  // The record of the `size` bytes at `text` (non-null), inserted if there is none; `key` is
+  // their RecordIndex key and `sameBytes(record text, text, size)` compares the bytes of a
+  // record of that size. Never inlined: see its definition.
   template <class SameBytes>
-  const Entry* find(const char* text, unsigned int size, unsigned int hash,
-                    SameBytes sameBytes) const;
-  // find, then insert if it finds nothing. Never inlined: see its definition.
-  template <class SameBytes>
-  __attribute__((noinline)) const Entry* findOrInsert(const char* text, unsigned int size, unsigned int hash,
-                            SameBytes sameBytes);
-  // findOrInsert for a text whose bucket holds more than kLinearLimit records.
-  const Entry* findOrInsertLong(const char* text, unsigned int size, unsigned int hash,
-                                unsigned int index);
+  __attribute__((noinline)) const Entry* findOrInsert(const char* text, unsigned int size,
+                                                      std::uint64_t key, SameBytes sameBytes);
   // A new record holding a copy of the `size` bytes at `text` (non-null), whose hash is
   // `hash`; throws std::bad_alloc.
-  static const Entry* make_record(const char* text, unsigned int size, unsigned int hash);
-  // Inserts a record for a text that find did not find, growing first if its bucket is full.
-  const Entry* insert(const char* text, unsigned int size, unsigned int hash);
+  const Entry* make_record(const char* text, unsigned int size, unsigned int hash);
+  // Undoes make_record for `record`, the last record made.
+  void unmake_record(const Entry* record);
+  // Inserts a record for a text that is not in the table, growing first if its bucket is full.
+  const Entry* insert(const char* text, unsigned int size, std::uint64_t key);
 
-  detail::BucketArray mBuckets;
+  detail::BucketCounts mBuckets;
+  detail::RecordIndex mRecords;
+  detail::RecordArena mArena;
   unsigned int mBucketCount;
   unsigned int mPreviousBucketCount;
   unsigned int mRehashCount;
-  std::size_t mRecordCount;
 };
 
 }  // namespace vesk::table_string
