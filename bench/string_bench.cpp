@@ -430,13 +430,10 @@ CurvePoint curve_point(const std::vector<std::string>& texts, std::size_t count,
   return point;
 }
 
-// The median of each figure over `runs` children.
-template <class Add, class Find>
-CurvePoint median_point(const std::vector<std::string>& texts, std::size_t count, int runs,
-                        Add add, Find find) {
+// The median of each figure over the points of several children.
+CurvePoint median_of(const std::vector<CurvePoint>& points) {
   std::vector<double> new_ns, hit_ns, heap;
-  for (int run = 0; run < runs; ++run) {
-    const CurvePoint point = curve_point(texts, count, add, find);
+  for (const CurvePoint& point : points) {
     new_ns.push_back(point.new_ns);
     hit_ns.push_back(point.hit_ns);
     heap.push_back(point.heap_bytes);
@@ -448,12 +445,12 @@ CurvePoint median_point(const std::vector<std::string>& texts, std::size_t count
   return {middle(new_ns), middle(hit_ns), middle(heap)};
 }
 
-// median_point for a peer set, made in the child on its first text and never released.
+// curve_point for a peer set, made in the child on its first text and never released.
 template <class Set>
-CurvePoint set_point(const std::vector<std::string>& texts, std::size_t count, int runs) {
+CurvePoint set_point(const std::vector<std::string>& texts, std::size_t count) {
   Set* set = nullptr;
-  return median_point(
-      texts, count, runs,
+  return curve_point(
+      texts, count,
       [&set](const std::string& text) {
         if (set == nullptr)
           set = new Set();
@@ -462,8 +459,24 @@ CurvePoint set_point(const std::vector<std::string>& texts, std::size_t count, i
       [&set](const std::string& key) { return set->find(key) != set->end(); });
 }
 
+CurvePoint table_point(const std::vector<std::string>& texts, std::size_t count) {
+  return curve_point(
+      texts, count,
+      [](const std::string& text) {
+        vesk::TableString handle(text.data(), static_cast<unsigned int>(text.size()));
+        benchmark::DoNotOptimize(handle);
+      },
+      [](const std::string& key) {
+        vesk::TableString handle(key.data(), static_cast<unsigned int>(key.size()));
+        benchmark::DoNotOptimize(handle);
+        return true;
+      });
+}
+
 // One line per container and size: "curve interning <container> <texts> <ns per new text>
-// <ns per hit> <heap bytes per text>", which scripts/run-benchmarks draws.
+// <ns per hit> <heap bytes per text>", which scripts/run-benchmarks draws. The containers take
+// turns, one child each per round, so that the machine's drift between rounds (its memory
+// speed swings over minutes) falls on all of them alike.
 void report_curves() {
   const std::vector<std::int64_t> sizes = vesk::bench::decades(10000, 10000000, 100000);
   const std::vector<std::string> texts =
@@ -471,27 +484,23 @@ void report_curves() {
   std::printf("Interning curves (texts, ns per new text, ns per hit, heap bytes per text):\n");
   for (const std::int64_t size : sizes) {
     const auto count = static_cast<std::size_t>(size);
-    // Small sizes are quick and noisy: the median of five children; 10^7 once.
+    // Small sizes are quick and noisy: the median of five rounds; 10^7 once.
     const int runs = size >= 10000000 ? 1 : size >= 1000000 ? 3 : 5;
-    const auto line = [&](const char* name, const CurvePoint& p) {
+    std::vector<CurvePoint> ours, absl_set, std_set;
+    for (int run = 0; run < runs; ++run) {
+      ours.push_back(table_point(texts, count));
+      absl_set.push_back(set_point<AbslSet>(texts, count));
+      std_set.push_back(set_point<StdSet>(texts, count));
+    }
+    const auto line = [&](const char* name, const std::vector<CurvePoint>& points) {
+      const CurvePoint p = median_of(points);
       std::printf("curve interning %s %zu %.1f %.1f %.1f\n", name, count, p.new_ns, p.hit_ns,
                   p.heap_bytes);
       std::fflush(stdout);
     };
-    line("TableString",
-         median_point(
-             texts, count, runs,
-             [](const std::string& text) {
-               vesk::TableString handle(text.data(), static_cast<unsigned int>(text.size()));
-               benchmark::DoNotOptimize(handle);
-             },
-             [](const std::string& key) {
-               vesk::TableString handle(key.data(), static_cast<unsigned int>(key.size()));
-               benchmark::DoNotOptimize(handle);
-               return true;
-             }));
-    line("absl::flat_hash_set", set_point<AbslSet>(texts, count, runs));
-    line("std::unordered_set", set_point<StdSet>(texts, count, runs));
+    line("TableString", ours);
+    line("absl::flat_hash_set", absl_set);
+    line("std::unordered_set", std_set);
   }
   std::printf("\n");
 }

@@ -11,8 +11,8 @@
 namespace {
 
 using vesk::detail::BucketCounts;
-using vesk::detail::RecordIndex;
 using vesk::detail::Modulus;
+using vesk::detail::RecordIndex;
 using vesk::table_string::Entry;
 
 TEST(Modulus, AgreesWithDivisionAtTheEdges) {
@@ -51,8 +51,7 @@ TEST(RecordIndex, FindsEveryRecordAndNothingElse) {
   };
   const Case cases[] = {
       {"one key", 56, [](const Entry&) { return std::uint64_t{0x5EED}; }},
-      {"one group", 56,
-       [](const Entry& e) { return (std::uint64_t{e.hash()} << 57) | 0x5EED; }},
+      {"one group", 56, [](const Entry& e) { return (std::uint64_t{e.hash()} << 57) | 0x5EED; }},
       {"own keys", 5000, [](const Entry& e) { return RecordIndex::keyOf(e.text(), e.size()); }},
   };
   for (const Case& c : cases) {

@@ -186,8 +186,7 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
   const Entry* record = make_record(text, size, hash);
   unsigned int index = mBuckets.indexOf(hash);
   try {
-    if (mBuckets.size(index) >= kGrowthTrigger &&
-        growth_may_help(mBucketCount, mRecords.size())) {
+    if (mBuckets.size(index) >= kGrowthTrigger && growth_may_help(mBucketCount, mRecords.size())) {
       grow();
       index = mBuckets.indexOf(hash);
     }
@@ -253,11 +252,11 @@ void Table::printStats(std::ostream& out) const {
 namespace vesk::detail {
 
 // Blocks of kMappedBytes and more are mapped from the system on their own: a zero page
-// becomes resident only once written, so buckets that stay empty (all but one when an input
-// gives its texts one hash) take no memory, and a released block goes back to the system at
-// once instead of staying in the allocator's free lists, whatever the allocator's state.
+// becomes resident only once written, so counts of buckets that stay empty (all but one when
+// an input gives its texts one hash) take no memory, and an outgrown block goes back to the
+// system at once instead of staying in the allocator's free lists, whatever their state.
 // Mappings of this size and more are aligned to it and offered huge pages: a lookup in an
-// array of millions of buckets then misses no address translation.
+// index of millions of slots then misses no address translation.
 constexpr std::size_t kHugePageBytes = std::size_t{2} * 1024 * 1024;
 
 namespace {
@@ -427,8 +426,7 @@ RecordIndex::RecordIndex(std::size_t groups)
       mSlots(nullptr),
       mGroupMask(groups - 1) {
   try {
-    mSlots = static_cast<const table_string::Entry**>(
-        map_zeroed(groups * kGroup * sizeof *mSlots));
+    mSlots = static_cast<const table_string::Entry**>(map_zeroed(groups * kGroup * kSlotBytes));
   } catch (...) {
     unmap(mControls, groups * kGroup);
     throw;
@@ -438,7 +436,7 @@ RecordIndex::RecordIndex(std::size_t groups)
 RecordIndex::~RecordIndex() {
   const std::size_t slots = (mGroupMask + 1) * kGroup;
   unmap(mControls, slots);
-  unmap(mSlots, slots * sizeof *mSlots);
+  unmap(mSlots, slots * kSlotBytes);
 }
 
 void RecordIndex::reserveOneMore() {
@@ -470,7 +468,7 @@ void RecordIndex::place(std::uint64_t key, const table_string::Entry* record) {
 // The keys are not kept: each record's text is hashed again, the records fetched ahead so
 // that their misses overlap. The old slots stay in place until nothing can fail.
 void RecordIndex::rehash(std::size_t groups) {
-  if (groups > std::numeric_limits<std::size_t>::max() / (kGroup * sizeof *mSlots))
+  if (groups > std::numeric_limits<std::size_t>::max() / (kGroup * kSlotBytes))
     throw std::bad_alloc();
   RecordIndex next(groups);
   forEach([&next](const table_string::Entry* record) {

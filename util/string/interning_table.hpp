@@ -1,4 +1,5 @@
-// The process-wide interning table behind TableString, and the compact bucket array it uses.
+// The process-wide interning table behind TableString: its bucket counts, the index that finds
+// its records and the arena they are cut from.
 #ifndef VESK_UTIL_STRING_INTERNING_TABLE_HPP
 #define VESK_UTIL_STRING_INTERNING_TABLE_HPP
 
@@ -178,6 +179,7 @@ public:
 
 private:
   static constexpr std::size_t kGroup = 8;
+  static constexpr std::size_t kSlotBytes = sizeof(const table_string::Entry*);
 
   static std::uint8_t controlOf(std::uint64_t key) {
     return static_cast<std::uint8_t>(0x80u | (key >> 57));
