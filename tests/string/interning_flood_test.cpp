@@ -43,6 +43,18 @@ std::string flood_text(unsigned int i, unsigned int crc) {
 
 }  // namespace
 
+// ThreadSanitizer's runtime maps memory through mmap before a definition here could reach
+// the next one; under it the failing mapping is not simulated and its test is skipped.
+#if defined(__SANITIZE_THREAD__)
+#define VESK_FAILS_MAPPINGS 0
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VESK_FAILS_MAPPINGS 0
+#endif
+#endif
+#ifndef VESK_FAILS_MAPPINGS
+#define VESK_FAILS_MAPPINGS 1
+
 extern "C" void* mmap(void* address, std::size_t length, int protection, int flags, int fd,
                       off_t offset) {
   if (gFailMappings) {
@@ -53,6 +65,7 @@ extern "C" void* mmap(void* address, std::size_t length, int protection, int fla
       vesk::testing::next_definition<void*(void*, std::size_t, int, int, int, off_t)>("mmap");
   return real(address, length, protection, flags, fd, offset);
 }
+#endif
 
 namespace {
 
@@ -107,6 +120,8 @@ TEST(InterningFlood, TextsOfOneHashGetARecordEachWithinTheBucketBound) {
 // has no pages for it: that text is refused, the table keeps its shape and every text, and
 // takes the text once memory is back.
 TEST(InterningFlood, AnIndexThatCannotGrowLeavesTheTableUnchanged) {
+  if (!VESK_FAILS_MAPPINGS)
+    GTEST_SKIP() << "mappings cannot be made to fail under ThreadSanitizer";
   const std::vector<unsigned long> start = figures();
   std::vector<TableString> handles;
   for (unsigned int i = 0;; ++i) {

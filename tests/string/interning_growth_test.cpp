@@ -164,4 +164,25 @@ TEST(InterningTable, TextsOfOneHashAndSizeDifferingInOneByteAreDifferentRecords)
   }
 }
 
+// Texts until the block that records are cut from is full, with the host out of memory: the
+// text that needs a new block is refused, and taken once memory is back.
+TEST(InterningTable, ATextWhoseBlockCannotBeAllocatedIsRefused) {
+  std::vector<TableString> handles;
+  gHostExhausted = true;
+  for (unsigned int i = 0;; ++i) {
+    ASSERT_LT(i, 2000u) << "no new block was needed";
+    const std::string text = "block/" + std::to_string(i);
+    try {
+      handles.emplace_back(text);
+    } catch (const std::bad_alloc&) {
+      gHostExhausted = false;
+      for (unsigned int k = 0; k < i; ++k)
+        ASSERT_EQ(TableString("block/" + std::to_string(k)), handles[k]) << k;
+      EXPECT_EQ(TableString(text).text(), text);
+      break;
+    }
+  }
+  gHostExhausted = false;
+}
+
 }  // namespace

@@ -3,10 +3,21 @@
 #include "util/string/interning_table.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/random.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+// The system gives no random bytes (the first request is interrupted, the second refused):
+// the index keys its texts with the stand-in secret, and every lookup below must still find
+// its record.
+extern "C" ssize_t getrandom(void*, std::size_t, unsigned int) {
+  static int calls = 0;
+  errno = calls++ == 0 ? EINTR : ENOSYS;
+  return -1;
+}
 
 namespace {
 
@@ -50,8 +61,8 @@ TEST(RecordIndex, FindsEveryRecordAndNothingElse) {
     std::uint64_t (*key)(const Entry&);
   };
   const Case cases[] = {
-      {"one key", 56, [](const Entry&) { return std::uint64_t{0x5EED}; }},
-      {"one group", 56, [](const Entry& e) { return (std::uint64_t{e.hash()} << 57) | 0x5EED; }},
+      {"one key", 49, [](const Entry&) { return std::uint64_t{0x5EED}; }},
+      {"one group", 49, [](const Entry& e) { return (std::uint64_t{e.hash()} << 57) | 0x5EED; }},
       {"own keys", 5000, [](const Entry& e) { return RecordIndex::keyOf(e.text(), e.size()); }},
   };
   for (const Case& c : cases) {

@@ -118,16 +118,16 @@ private:
   std::vector<std::pair<unsigned int, unsigned int>> mLarge;
 };
 
-/// The records by their texts, for lookups: open addressing over groups of 8 slots, each slot
+/// The records by their texts, for lookups: open addressing over groups of 7 slots, each slot
 /// a record pointer with a control byte (0 for a free slot, else 0x80 and 7 bits of the
-/// record's key). A text's key (keyOf) is XXH3 keyed with a secret drawn once per process,
-/// so that whoever chooses the texts cannot make them share groups; its low bits pick the
-/// first group and its top 7 bits are the control byte. A lookup reads the control bytes of
-/// a group and its slots together (they are fetched in parallel), then only the records whose
+/// record's key), a group's control bytes and slots in one cache line. A text's key (keyOf)
+/// is XXH3 keyed with a secret drawn once per process, so that whoever chooses the texts
+/// cannot make them share groups; its low bits pick the first group and its top 7 bits are
+/// the control byte. A lookup thus reads one line of the index, then only the records whose
 /// control byte matches. At most 7/8 of the slots are used; the table doubles beyond that.
 class RecordIndex {
 public:
-  /// 64 free slots; throws std::bad_alloc when they cannot be allocated.
+  /// 56 free slots; throws std::bad_alloc when they cannot be allocated.
   RecordIndex();
   RecordIndex(const RecordIndex&) = delete;
   RecordIndex& operator=(const RecordIndex&) = delete;
@@ -143,11 +143,10 @@ public:
     std::size_t group = static_cast<std::size_t>(key) & mGroupMask;
     const std::uint8_t control = controlOf(key);
     for (std::size_t step = 1;; ++step) {
-      const table_string::Entry* const* slots = mSlots + group * kGroup;
-      __builtin_prefetch(slots);
-      const Masks masks = scan(mControls + group * kGroup, control);
+      const Group& slots = mGroups[group];
+      const Masks masks = scan(slots.controls, control);
       for (unsigned int match = masks.matching; match != 0; match &= match - 1) {
-        const table_string::Entry* record = slots[__builtin_ctz(match)];
+        const table_string::Entry* record = slots.records[__builtin_ctz(match)];
         if (same(record))
           return record;
       }
@@ -167,25 +166,33 @@ public:
   /// Calls `visit(record)` for every record, in slot order, fetching records ahead.
   template <class Visit>
   void forEach(Visit visit) const {
-    constexpr std::size_t kAhead = 16;
-    const std::size_t slots = (mGroupMask + 1) * kGroup;
-    for (std::size_t s = 0; s < slots; ++s) {
-      if (s + kAhead < slots && mControls[s + kAhead] != 0)
-        __builtin_prefetch(mSlots[s + kAhead]);
-      if (mControls[s] != 0)
-        visit(mSlots[s]);
+    constexpr std::size_t kAhead = 2;
+    for (std::size_t g = 0; g <= mGroupMask; ++g) {
+      if (g + kAhead <= mGroupMask)
+        for (std::size_t i = 0; i < kSlots; ++i)
+          if (mGroups[g + kAhead].controls[i] != 0)
+            __builtin_prefetch(mGroups[g + kAhead].records[i]);
+      for (std::size_t i = 0; i < kSlots; ++i)
+        if (mGroups[g].controls[i] != 0)
+          visit(mGroups[g].records[i]);
     }
   }
 
 private:
-  static constexpr std::size_t kGroup = 8;
-  static constexpr std::size_t kSlotBytes = sizeof(const table_string::Entry*);
+  static constexpr std::size_t kSlots = 7;
+
+  // One cache line: the control bytes of the slots (the eighth is not used), then the slots.
+  struct Group {
+    std::uint8_t controls[kSlots + 1];
+    const table_string::Entry* records[kSlots];
+  };
+  static_assert(sizeof(Group) == 64, "a group is one cache line");
 
   static std::uint8_t controlOf(std::uint64_t key) {
     return static_cast<std::uint8_t>(0x80u | (key >> 57));
   }
   // Bit i of `matching` is set when control byte i of a group is `control`, bit i of `free`
-  // when slot i is free.
+  // when slot i is free; i < kSlots.
   struct Masks {
     unsigned int matching;
     unsigned int free;
@@ -195,10 +202,10 @@ private:
     const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(controls));
     const auto matching = static_cast<unsigned int>(
         _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(control)))));
-    return {matching, ~static_cast<unsigned int>(_mm_movemask_epi8(bytes)) & 0xFFu};
+    return {matching & kSlotBits, ~static_cast<unsigned int>(_mm_movemask_epi8(bytes)) & kSlotBits};
 #else
     Masks masks{0, 0};
-    for (unsigned int i = 0; i < kGroup; ++i) {
+    for (unsigned int i = 0; i < kSlots; ++i) {
       masks.matching |= (controls[i] == control ? 1u : 0u) << i;
       masks.free |= (controls[i] < 0x80 ? 1u : 0u) << i;
     }
@@ -212,8 +219,12 @@ private:
   void rehash(std::size_t groups);
   void place(std::uint64_t key, const table_string::Entry* record);
 
-  std::uint8_t* mControls;
-  const table_string::Entry** mSlots;
+  static constexpr unsigned int kSlotBits = (1u << kSlots) - 1;
+
+  // At most 7/8 of the slots in use.
+  std::size_t capacity() const { return (mGroupMask + 1) * kSlots / 8 * 7; }
+
+  Group* mGroups;
   std::size_t mGroupMask;  // the number of groups, less 1
   std::size_t mSize = 0;
 };
