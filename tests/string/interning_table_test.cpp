@@ -86,19 +86,20 @@ TEST(RecordIndex, FindsEveryRecordAndNothingElse) {
   }
 }
 
-// Sizes past 254, where a bucket's size moves aside, next to buckets that stay small.
+// Sizes past 254, where a bucket's size moves aside (a later bucket first), next to buckets
+// that stay small.
 TEST(BucketCounts, CountsPastTheByteAndSwap) {
   BucketCounts small(2);
   BucketCounts counts(11);
   for (unsigned int k = 0; k < 600; ++k) {
-    const unsigned int index = k < 300 ? 3 : k < 560 ? 7 : 10;
+    const unsigned int index = k < 300 ? 7 : k < 560 ? 3 : 10;
     counts.reserveOneMore(index);
     counts.add(index);
   }
   counts.swap(small);
   EXPECT_EQ(small.count(), 11u);
   EXPECT_EQ(counts.count(), 2u);
-  const unsigned int expected[] = {0, 0, 0, 300, 0, 0, 0, 260, 0, 0, 40};
+  const unsigned int expected[] = {0, 0, 0, 260, 0, 0, 0, 300, 0, 0, 40};
   for (unsigned int b = 0; b < 11; ++b)
     EXPECT_EQ(small.size(b), expected[b]) << b;
   EXPECT_EQ(small.indexOf(25), 3u);

@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <cstdlib>
@@ -350,12 +351,23 @@ BucketCounts::BucketCounts(unsigned int count)
 
 BucketCounts::~BucketCounts() { unmap(mSizes, mCount); }
 
+namespace {
+
+// The entry of `index` in a list of (bucket, size) sorted by bucket, or where it would go.
+template <class Large>
+auto large_entry(Large& large, unsigned int index) {
+  return std::lower_bound(large.begin(), large.end(), index,
+                          [](const auto& entry, unsigned int b) { return entry.first < b; });
+}
+
+}  // namespace
+
+// The buckets of kCounted records or more are searched by halving: an input can make many of
+// them, one per hash it repeats, and each text it adds must still cost little.
 unsigned int BucketCounts::counted(unsigned int index) const {
-  for (const auto& large : mLarge)
-    if (large.first == index)
-      return large.second;
-  assert(false && "a counted bucket has its size aside");
-  return kCounted;
+  const auto entry = large_entry(mLarge, index);
+  assert(entry != mLarge.end() && entry->first == index);
+  return entry->second;
 }
 
 void BucketCounts::reserveOneMore(unsigned int index) {
@@ -369,11 +381,10 @@ void BucketCounts::add(unsigned int index) {
     ++size;
   } else if (size == kCounted - 1) {
     size = kCounted;
-    mLarge.emplace_back(index, unsigned{kCounted});
+    // reserveOneMore made the room: inserting moves entries but allocates nothing.
+    mLarge.insert(large_entry(mLarge, index), {index, unsigned{kCounted}});
   } else {
-    for (auto& large : mLarge)
-      if (large.first == index)
-        ++large.second;
+    ++large_entry(mLarge, index)->second;
   }
 }
 

@@ -114,7 +114,7 @@ private:
   std::uint8_t* mSizes;
   unsigned int mCount;
   Modulus mModulus;
-  // (bucket, size) for each bucket of kCounted records or more, in the order they got there.
+  // (bucket, size) for each bucket of kCounted records or more, sorted by bucket.
   std::vector<std::pair<unsigned int, unsigned int>> mLarge;
 };
 
