@@ -439,12 +439,6 @@ struct CurvePoint {
   double heap_bytes;  // heap in use per text
 };
 
-double cpu_ns() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
-}
-
 // In a fresh child process: the first `count` of `texts` put into an empty container one by one
 // (`add`), then each looked up once in shuffled order through a separate copy (`find`).
 template <class Add, class Find>
@@ -460,16 +454,16 @@ CurvePoint curve_point(const std::vector<std::string>& texts, std::size_t count,
     std::vector<std::string> keys(texts.begin(), texts.begin() + static_cast<long>(count));
     std::shuffle(keys.begin(), keys.end(), std::mt19937_64(7));
     const Usage before = usage();
-    const double start = cpu_ns();
+    const double start = process_seconds() * 1e9;
     for (std::size_t i = 0; i < count; ++i)
       add(texts[i]);
-    const double built = cpu_ns();
+    const double built = process_seconds() * 1e9;
     const Usage after = usage();
     std::size_t found = 0;
-    const double lookup = cpu_ns();
+    const double lookup = process_seconds() * 1e9;
     for (const std::string& key : keys)
       found += find(key) ? 1 : 0;
-    const double done = cpu_ns();
+    const double done = process_seconds() * 1e9;
     const auto n = static_cast<double>(count);
     const CurvePoint point{(built - start) / n, (done - lookup) / n,
                            found == count ? (after.heap - before.heap) / n : -1};

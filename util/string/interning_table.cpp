@@ -256,10 +256,12 @@ void Table::printStats(std::ostream& out) const {
 
 namespace vesk::detail {
 
-// Blocks of kMappedBytes and more are mapped from the system on their own: a zero page
+// Blocks of this many bytes and more are mapped from the system on their own: a zero page
 // becomes resident only once written, so counts of buckets that stay empty (all but one when
 // an input gives its texts one hash) take no memory, and an outgrown block goes back to the
 // system at once instead of staying in the allocator's free lists, whatever their state.
+constexpr std::size_t kMappedBytes = std::size_t{128} * 1024;
+
 // Mappings of this size and more are aligned to it and offered huge pages: a lookup in an
 // index of millions of slots then misses no address translation.
 constexpr std::size_t kHugePageBytes = std::size_t{2} * 1024 * 1024;

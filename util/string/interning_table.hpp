@@ -40,11 +40,8 @@ private:
   std::uint32_t mDivisor;
 };
 
-/// Blocks of at least this many bytes come from pages mapped for them alone.
-inline constexpr std::size_t kMappedBytes = std::size_t{128} * 1024;
-
-/// `bytes` zero bytes aligned for any scalar; from the system's own pages when large, so
-/// that only the pages written become resident. Throws std::bad_alloc.
+/// `bytes` zero bytes aligned for any scalar; from the system's own pages from 128 KiB on,
+/// so that only the pages written become resident. Throws std::bad_alloc.
 void* map_zeroed(std::size_t bytes);
 /// Releases a block of map_zeroed(`bytes`); null is ignored.
 void unmap(void* block, std::size_t bytes);
