@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -23,11 +24,6 @@
 // XXH3 compiled into this file alone: nothing of xxHash is linked or exported.
 #define XXH_INLINE_ALL
 #include <xxhash.h>
-
-// A leak checker does not look for records in the index's slots, which are pages mapped outside
-// the allocator. When a checker is loaded into the process, a record with a block of its own
-// is declared as kept on purpose (the arena's blocks stay reachable from the table).
-extern "C" void __lsan_ignore_object(const void* block) __attribute__((weak));
 
 namespace vesk::table_string {
 
@@ -152,18 +148,22 @@ const Entry* Table::findOrInsert(const char* text, unsigned int size, std::uint6
 // The record and its text together, from the arena: the text, and the NUL that the zero fill
 // leaves after it, follow the record at once, so that a lookup finds the text in the record's
 // cache line or the next. A text too long for one block of 32-bit size gets a buffer of its
-// own.
+// own, its record still in the arena.
 namespace {
 std::size_t record_bytes(unsigned int size) { return sizeof(Entry) + size + 1; }
+bool is_outsized(unsigned int size) { return size >= kMaxSize - 2 * sizeof(Entry); }
 }  // namespace
 
 const Entry* Table::make_record(const char* text, unsigned int size, unsigned int hash) {
-  if (size >= kMaxSize - sizeof(Entry)) {
+  if (is_outsized(size)) {
     const Entry key(text, size, hash);
-    const Entry* record = new Entry(key);
-    if (record == nullptr)
-      throw std::bad_alloc();
-    return record;
+    void* block = mArena.take(sizeof(Entry));
+    try {
+      return ::new (block) Entry(key);
+    } catch (...) {
+      mArena.giveBack(block, sizeof(Entry));
+      throw;
+    }
   }
   char* block = static_cast<char*>(mArena.take(record_bytes(size)));
   char* copy = block + sizeof(Entry);
@@ -173,12 +173,8 @@ const Entry* Table::make_record(const char* text, unsigned int size, unsigned in
 
 void Table::unmake_record(const Entry* record) {
   const unsigned int size = record->size();
-  if (size >= kMaxSize - sizeof(Entry)) {
-    delete record;
-    return;
-  }
   record->~Entry();
-  mArena.giveBack(const_cast<Entry*>(record), record_bytes(size));
+  mArena.giveBack(const_cast<Entry*>(record), is_outsized(size) ? sizeof(Entry) : record_bytes(size));
 }
 
 // Kept out of line: a lookup that finds its text runs only findOrInsert's few instructions,
@@ -192,7 +188,7 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
   unsigned int index = mBuckets.indexOf(hash);
   try {
     if (mBuckets.size(index) >= kGrowthTrigger && growth_may_help(mBucketCount, mRecords.size())) {
-      grow();
+      grow(record);
       index = mBuckets.indexOf(hash);
     }
     mBuckets.reserveOneMore(index);
@@ -206,17 +202,31 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
   return record;
 }
 
-unsigned int Table::grow() {
+unsigned int Table::grow() { return grow(nullptr); }
+
+unsigned int Table::grow(const Entry* pending) {
   if (mPreviousBucketCount >= kMaxSize - mBucketCount)
     throw std::length_error("vesk::table_string::Table: bucket count beyond 32 bits");
   const unsigned int count = mBucketCount + mPreviousBucketCount + 1;
   // The stored hashes place every record again; no text is read or hashed again and no
   // record moves. If an allocation fails here the old buckets stay in place untouched.
   detail::BucketCounts next(count);
-  mRecords.forEach([&next](const Entry* record) {
-    const unsigned int index = next.indexOf(record->hash());
-    next.reserveOneMore(index);
-    next.add(index);
+  // The records are read in memory order, as the arena holds them.
+  mArena.forEach([&next, pending](const void* block, std::size_t room) -> std::size_t {
+    // The first member of a record is its text's address, never null: zero bytes there are
+    // the end of the block's records.
+    static_assert(offsetof(Entry, mText) == 0, "a record starts with its text's address");
+    const char* text = nullptr;
+    if (room < sizeof(Entry) || (std::memcpy(&text, block, sizeof text), text == nullptr))
+      return 0;
+    const auto* record = static_cast<const Entry*>(block);
+    if (record != pending) {
+      const unsigned int index = next.indexOf(record->hash());
+      next.reserveOneMore(index);
+      next.add(index);
+    }
+    return text == static_cast<const char*>(block) + sizeof(Entry) ? record_bytes(record->size())
+                                                                   : sizeof(Entry);
   });
   // Only now, with nothing left to fail, does the sequence advance.
   mBuckets.swap(next);
@@ -311,22 +321,24 @@ void unmap(void* block, std::size_t bytes) {
 
 void* RecordArena::take(std::size_t bytes) {
   if (bytes > kOwnBlockFrom) {
-    void* block = vesk_calloc(1, static_cast<unsigned int>(bytes));
+    auto* block = static_cast<char*>(vesk_calloc(1, static_cast<unsigned int>(kHeader + bytes)));
     if (block == nullptr)
       throw std::bad_alloc();
-    if (&__lsan_ignore_object != nullptr)
-      __lsan_ignore_object(block);
-    return block;
+    reinterpret_cast<void**>(block)[0] = mOwnNewest;
+    reinterpret_cast<std::size_t*>(block)[1] = bytes;
+    mOwnNewest = block;
+    return block + kHeader;
   }
-  bytes = (bytes + alignof(void*) - 1) / alignof(void*) * alignof(void*);
+  bytes = rounded(bytes);
   if (mLeft < bytes) {
-    void* block = vesk_calloc(1, static_cast<unsigned int>(mNextBlock));
+    auto* block = static_cast<char*>(vesk_calloc(1, static_cast<unsigned int>(mNextBlock)));
     if (block == nullptr)
       throw std::bad_alloc();
-    *static_cast<void**>(block) = mNewest;
+    reinterpret_cast<void**>(block)[0] = mNewest;
+    reinterpret_cast<std::size_t*>(block)[1] = mNextBlock;
     mNewest = block;
-    mCursor = static_cast<char*>(block) + sizeof(void*);
-    mLeft = mNextBlock - sizeof(void*);
+    mCursor = block + kHeader;
+    mLeft = mNextBlock - kHeader;
     if (mNextBlock < (std::size_t{1} << 20))
       mNextBlock *= 2;
   }
@@ -336,14 +348,18 @@ void* RecordArena::take(std::size_t bytes) {
   return taken;
 }
 
-void RecordArena::giveBack(void* block, std::size_t bytes) {
+void RecordArena::giveBack(void* record, std::size_t bytes) {
   if (bytes > kOwnBlockFrom) {
+    void* block = static_cast<char*>(record) - kHeader;
+    assert(block == mOwnNewest);
+    mOwnNewest = *static_cast<void**>(block);
     vesk_free(block);
     return;
   }
-  bytes = (bytes + alignof(void*) - 1) / alignof(void*) * alignof(void*);
-  assert(static_cast<char*>(block) + bytes == mCursor);
-  std::memset(block, 0, bytes);
+  bytes = rounded(bytes);
+  assert(static_cast<char*>(record) + bytes == mCursor);
+  // Zero again, so that a walk stops here and a record cut here later finds its NUL.
+  std::memset(record, 0, bytes);
   mCursor -= bytes;
   mLeft += bytes;
 }

@@ -50,8 +50,9 @@ void unmap(void* block, std::size_t bytes);
 /// after the one before it, so that records made one after another lie together whatever
 /// the state of the host's allocator and cost no allocator header; blocks come from
 /// vesk_calloc and grow from 16 KiB to 1 MiB. A record of more than kOwnBlockFrom bytes gets
-/// a block of its own. Nothing is released while the arena lives, and the blocks are never
-/// released at all: records outlive their table.
+/// a block of its own. Every block stays reachable from the arena, and forEach walks the
+/// records in memory order. Nothing is released while the arena lives, and the blocks are
+/// never released at all: records outlive their table.
 class RecordArena {
 public:
   /// Records of more bytes than this get a block of their own.
@@ -61,19 +62,44 @@ public:
   RecordArena(const RecordArena&) = delete;
   RecordArena& operator=(const RecordArena&) = delete;
 
-  /// `bytes` (< 2^32) zero bytes aligned for a pointer; throws std::bad_alloc when the host
-  /// has no memory.
+  /// `bytes` (< 2^32 - 16) zero bytes aligned for a pointer; throws std::bad_alloc when the
+  /// host has no memory.
   void* take(std::size_t bytes);
   /// Returns the `bytes` at `block`, the last that take gave, to be taken again.
   void giveBack(void* block, std::size_t bytes);
 
+  /// Walks every record: `step(record, room)` is called with the start of a record and the
+  /// bytes from there to the end of its block, and returns the record's size in bytes, or 0
+  /// when `record` is the zero bytes after a block's last record.
+  template <class Step>
+  void forEach(Step step) const {
+    for (const void* block = mNewest; block != nullptr; block = *static_cast<void* const*>(block)) {
+      const char* end = static_cast<const char*>(block) + static_cast<const std::size_t*>(block)[1];
+      for (const char* record = static_cast<const char*>(block) + kHeader; record < end;) {
+        const std::size_t bytes = step(static_cast<const void*>(record), std::size_t(end - record));
+        if (bytes == 0)
+          break;
+        record += rounded(bytes);
+      }
+    }
+    for (const void* block = mOwnNewest; block != nullptr;
+         block = *static_cast<void* const*>(block))
+      step(static_cast<const char*>(block) + kHeader, static_cast<const std::size_t*>(block)[1]);
+  }
+
 private:
+  // Each block starts with the address of the block before it and its own size in bytes.
+  static constexpr std::size_t kHeader = 2 * sizeof(void*);
+  static std::size_t rounded(std::size_t bytes) {
+    return (bytes + alignof(void*) - 1) / alignof(void*) * alignof(void*);
+  }
+
   char* mCursor = nullptr;
   std::size_t mLeft = 0;
   std::size_t mNextBlock = std::size_t{16} * 1024;
-  // The newest block; each block starts with the address of the one before it, so that
-  // every block stays reachable for a leak checker.
+  // The newest block of small records, and the newest block of its own.
   void* mNewest = nullptr;
+  void* mOwnNewest = nullptr;
 };
 
 /// The number of records in each of a fixed number of buckets: one byte per bucket, and for
@@ -264,6 +290,8 @@ private:
   template <class SameBytes>
   __attribute__((noinline)) const Entry* findOrInsert(const char* text, unsigned int size,
                                                       std::uint64_t key, SameBytes sameBytes);
+  // grow(), leaving out `pending`, a record made but not yet counted (null for none).
+  unsigned int grow(const Entry* pending);
   // A new record holding a copy of the `size` bytes at `text` (non-null), whose hash is
   // `hash`; throws std::bad_alloc.
   const Entry* make_record(const char* text, unsigned int size, unsigned int hash);
