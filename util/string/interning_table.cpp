@@ -220,13 +220,15 @@ unsigned int Table::grow(const Entry* pending) {
     if (room < sizeof(Entry) || (std::memcpy(&text, block, sizeof text), text == nullptr))
       return 0;
     const auto* record = static_cast<const Entry*>(block);
+    const std::size_t bytes = text == static_cast<const char*>(block) + sizeof(Entry)
+                                  ? record_bytes(record->size())
+                                  : sizeof(Entry);
     if (record != pending) {
       const unsigned int index = next.indexOf(record->hash());
       next.reserveOneMore(index);
       next.add(index);
     }
-    return text == static_cast<const char*>(block) + sizeof(Entry) ? record_bytes(record->size())
-                                                                   : sizeof(Entry);
+    return bytes;
   });
   // Only now, with nothing left to fail, does the sequence advance.
   mBuckets.swap(next);

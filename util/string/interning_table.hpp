@@ -5,6 +5,7 @@
 
 #include "vesk/string.hpp"
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -22,8 +23,7 @@ namespace vesk::detail {
 class Modulus {
 public:
   /// `divisor` must not be 0.
-  explicit Modulus(std::uint32_t divisor)
-      : mFactor(~std::uint64_t{0} / divisor + 1), mDivisor(divisor) {}
+  explicit Modulus(std::uint32_t divisor) : mFactor(factor(divisor)), mDivisor(divisor) {}
 
   /// `value` modulo the divisor.
   std::uint32_t operator()(std::uint32_t value) const {
@@ -36,6 +36,11 @@ public:
   }
 
 private:
+  static std::uint64_t factor(std::uint32_t divisor) {
+    assert(divisor != 0);
+    return ~std::uint64_t{0} / divisor + 1;
+  }
+
   std::uint64_t mFactor;
   std::uint32_t mDivisor;
 };
