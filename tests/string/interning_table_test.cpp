@@ -122,8 +122,8 @@ TEST(Table, NearlyMatchingTextsOfOneControlByteAreDifferentRecords) {
       ++n;
     const Row row = rows(n)[r];
     // Records outlive their table: the table stays reachable, as the process-wide one does.
-    static std::vector<std::unique_ptr<Table>> tables;
-    Table& table = *tables.emplace_back(new Table);
+    static auto* const tables = new std::vector<Table*>;
+    Table& table = *tables->emplace_back(new Table);
     const auto intern = [&](const std::string& s) {
       return table.intern(s.data(), static_cast<unsigned int>(s.size()));
     };
