@@ -89,8 +89,8 @@ TEST(RecordIndex, FindsEveryRecordAndNothingElse) {
 }
 
 // Pairs of texts that agree in their first bytes or differ only in size, chosen so that their
-// keys share the first group and the control byte of a new table: only the comparison of a
-// slot with the text can part them.
+// keys share the first group and the control byte of a new table: only comparing the texts
+// can part them.
 TEST(Table, NearlyMatchingTextsOfOneControlByteAreDifferentRecords) {
   // `size` identifier characters from `n`.
   const auto word = [](unsigned int n, std::size_t size) {

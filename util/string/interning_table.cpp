@@ -174,7 +174,8 @@ const Entry* Table::make_record(const char* text, unsigned int size, unsigned in
 void Table::unmake_record(const Entry* record) {
   const unsigned int size = record->size();
   record->~Entry();
-  mArena.giveBack(const_cast<Entry*>(record), is_outsized(size) ? sizeof(Entry) : record_bytes(size));
+  mArena.giveBack(const_cast<Entry*>(record),
+                  is_outsized(size) ? sizeof(Entry) : record_bytes(size));
 }
 
 // Kept out of line: a lookup that finds its text runs only findOrInsert's few instructions,
