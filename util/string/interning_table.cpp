@@ -488,15 +488,28 @@ void RecordIndex::place(std::uint64_t key, const table_string::Entry* record) {
   }
 }
 
-// The keys are not kept: each record's text is hashed again, the records fetched ahead so
-// that their misses overlap. The old slots stay in place until nothing can fail.
+// The keys are not kept: each record's text is hashed again. The records are fetched ahead,
+// and each new group is asked for some records before it is written, so that the misses
+// overlap. The old slots stay in place until nothing can fail.
 void RecordIndex::rehash(std::size_t groups) {
   if (groups > std::numeric_limits<std::size_t>::max() / sizeof(Group))
     throw std::bad_alloc();
   RecordIndex next(groups);
-  forEach([&next](const table_string::Entry* record) {
-    next.place(keyOf(record->text(), record->size()), record);
+  constexpr std::size_t kAhead = 8;
+  struct Pending {
+    const table_string::Entry* record;
+    std::uint64_t key;
+  } pending[kAhead];
+  std::size_t count = 0;
+  forEach([&](const table_string::Entry* record) {
+    Pending& entry = pending[count++ % kAhead];
+    if (count > kAhead)
+      next.place(entry.key, entry.record);
+    entry = {record, keyOf(record->text(), record->size())};
+    __builtin_prefetch(&next.mGroups[entry.key & next.mGroupMask]);
   });
+  for (std::size_t k = count > kAhead ? count - kAhead : 0; k < count; ++k)
+    next.place(pending[k % kAhead].key, pending[k % kAhead].record);
   next.mSize = mSize;
   std::swap(mGroups, next.mGroups);
   std::swap(mGroupMask, next.mGroupMask);
