@@ -213,23 +213,15 @@ unsigned int Table::grow(const Entry* pending) {
   // record moves. If an allocation fails here the old buckets stay in place untouched.
   detail::BucketCounts next(count);
   // The records are read in memory order, as the arena holds them.
-  mArena.forEach([&next, pending](const void* block, std::size_t room) -> std::size_t {
-    // The first member of a record is its text's address, never null: zero bytes there are
-    // the end of the block's records.
-    static_assert(offsetof(Entry, mText) == 0, "a record starts with its text's address");
-    const char* text = nullptr;
-    if (room < sizeof(Entry) || (std::memcpy(&text, block, sizeof text), text == nullptr))
-      return 0;
+  mArena.forEach([&next, pending](const void* block) {
     const auto* record = static_cast<const Entry*>(block);
-    const std::size_t bytes = text == static_cast<const char*>(block) + sizeof(Entry)
-                                  ? record_bytes(record->size())
-                                  : sizeof(Entry);
     if (record != pending) {
       const unsigned int index = next.indexOf(record->hash());
       next.reserveOneMore(index);
       next.add(index);
     }
-    return bytes;
+    // An outsized record has only itself in the arena, its text elsewhere.
+    return is_outsized(record->size()) ? sizeof(Entry) : record_bytes(record->size());
   });
   // Only now, with nothing left to fail, does the sequence advance.
   mBuckets.swap(next);
@@ -324,24 +316,25 @@ void unmap(void* block, std::size_t bytes) {
 
 void* RecordArena::take(std::size_t bytes) {
   if (bytes > kOwnBlockFrom) {
-    auto* block = static_cast<char*>(vesk_calloc(1, static_cast<unsigned int>(kHeader + bytes)));
+    void* block = vesk_calloc(1, static_cast<unsigned int>(sizeof(Header) + bytes));
     if (block == nullptr)
       throw std::bad_alloc();
-    reinterpret_cast<void**>(block)[0] = mOwnNewest;
-    reinterpret_cast<std::size_t*>(block)[1] = bytes;
+    auto* header = ::new (block) Header{mOwnNewest, 0};
     mOwnNewest = block;
-    return block + kHeader;
+    return header + 1;
   }
   bytes = rounded(bytes);
   if (mLeft < bytes) {
-    auto* block = static_cast<char*>(vesk_calloc(1, static_cast<unsigned int>(mNextBlock)));
+    void* block = vesk_calloc(1, static_cast<unsigned int>(mNextBlock));
     if (block == nullptr)
       throw std::bad_alloc();
-    reinterpret_cast<void**>(block)[0] = mNewest;
-    reinterpret_cast<std::size_t*>(block)[1] = mNextBlock;
+    if (mNewest != nullptr)
+      static_cast<Header*>(mNewest)->used =
+          static_cast<std::size_t>(mCursor - static_cast<char*>(mNewest));
+    auto* header = ::new (block) Header{mNewest, 0};
     mNewest = block;
-    mCursor = block + kHeader;
-    mLeft = mNextBlock - kHeader;
+    mCursor = reinterpret_cast<char*>(header + 1);
+    mLeft = mNextBlock - sizeof(Header);
     if (mNextBlock < (std::size_t{1} << 20))
       mNextBlock *= 2;
   }
@@ -353,15 +346,15 @@ void* RecordArena::take(std::size_t bytes) {
 
 void RecordArena::giveBack(void* record, std::size_t bytes) {
   if (bytes > kOwnBlockFrom) {
-    void* block = static_cast<char*>(record) - kHeader;
-    assert(block == mOwnNewest);
-    mOwnNewest = *static_cast<void**>(block);
-    vesk_free(block);
+    auto* header = static_cast<Header*>(record) - 1;
+    assert(header == mOwnNewest);
+    mOwnNewest = header->previous;
+    vesk_free(header);
     return;
   }
   bytes = rounded(bytes);
   assert(static_cast<char*>(record) + bytes == mCursor);
-  // Zero again, so that a walk stops here and a record cut here later finds its NUL.
+  // Zero again, so that a record cut here later finds its NUL.
   std::memset(record, 0, bytes);
   mCursor -= bytes;
   mLeft += bytes;

@@ -73,28 +73,30 @@ public:
   /// Returns the `bytes` at `block`, the last that take gave, to be taken again.
   void giveBack(void* block, std::size_t bytes);
 
-  /// Walks every record: `step(record, room)` is called with the start of a record and the
-  /// bytes from there to the end of its block, and returns the record's size in bytes, or 0
-  /// when `record` is the zero bytes after a block's last record.
+  /// Calls `step(record)` for every record taken and not given back, in memory order within
+  /// each block; `step` returns the bytes that record was taken with.
   template <class Step>
   void forEach(Step step) const {
-    for (const void* block = mNewest; block != nullptr; block = *static_cast<void* const*>(block)) {
-      const char* end = static_cast<const char*>(block) + static_cast<const std::size_t*>(block)[1];
-      for (const char* record = static_cast<const char*>(block) + kHeader; record < end;) {
-        const std::size_t bytes = step(static_cast<const void*>(record), std::size_t(end - record));
-        if (bytes == 0)
-          break;
-        record += rounded(bytes);
-      }
+    for (const auto* block = static_cast<const Header*>(mNewest); block != nullptr;
+         block = static_cast<const Header*>(block->previous)) {
+      const char* end =
+          block == mNewest ? mCursor : reinterpret_cast<const char*>(block) + block->used;
+      for (const char* record = reinterpret_cast<const char*>(block + 1); record < end;)
+        record += rounded(step(static_cast<const void*>(record)));
     }
-    for (const void* block = mOwnNewest; block != nullptr;
-         block = *static_cast<void* const*>(block))
-      step(static_cast<const char*>(block) + kHeader, static_cast<const std::size_t*>(block)[1]);
+    for (const auto* block = static_cast<const Header*>(mOwnNewest); block != nullptr;
+         block = static_cast<const Header*>(block->previous))
+      step(static_cast<const void*>(block + 1));
   }
 
 private:
-  // Each block starts with the address of the block before it and its own size in bytes.
-  static constexpr std::size_t kHeader = 2 * sizeof(void*);
+  // The start of every block: the block before it (so that every block stays reachable, for
+  // a leak checker too) and, once a newer block has followed it, the bytes used of it.
+  struct Header {
+    void* previous;
+    std::size_t used;
+  };
+  static_assert(sizeof(Header) % alignof(void*) == 0, "records after a header stay aligned");
   static std::size_t rounded(std::size_t bytes) {
     return (bytes + alignof(void*) - 1) / alignof(void*) * alignof(void*);
   }
