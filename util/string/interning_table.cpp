@@ -215,13 +215,15 @@ unsigned int Table::grow(const Entry* pending) {
   // The records are read in memory order, as the arena holds them.
   mArena.forEach([&next, pending](const void* block) {
     const auto* record = static_cast<const Entry*>(block);
+    // An outsized record has only itself in the arena, its text elsewhere.
+    const std::size_t bytes =
+        is_outsized(record->size()) ? sizeof(Entry) : record_bytes(record->size());
     if (record != pending) {
       const unsigned int index = next.indexOf(record->hash());
       next.reserveOneMore(index);
       next.add(index);
     }
-    // An outsized record has only itself in the arena, its text elsewhere.
-    return is_outsized(record->size()) ? sizeof(Entry) : record_bytes(record->size());
+    return bytes;
   });
   // Only now, with nothing left to fail, does the sequence advance.
   mBuckets.swap(next);
