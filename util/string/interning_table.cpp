@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cerrno>
 #include <cstddef>
@@ -24,6 +25,68 @@
 // XXH3 compiled into this file alone: nothing of xxHash is linked or exported.
 #define XXH_INLINE_ALL
 #include <xxhash.h>
+
+namespace vesk::detail {
+
+namespace {
+
+// The secret of RecordIndex::keyOf: random bytes from the system, drawn on first use. Should
+// the system refuse them, the clock and addresses stand in: the index then finds every text
+// as well, only its keys are easier to guess.
+struct KeySecret {
+  unsigned char bytes[XXH3_SECRET_DEFAULT_SIZE];
+
+  KeySecret() {
+    std::size_t filled = 0;
+    while (filled < sizeof bytes) {
+      const ssize_t got = getrandom(bytes + filled, sizeof bytes - filled, 0);
+      if (got > 0)
+        filled += static_cast<std::size_t>(got);
+      else if (got != 0 && errno != EINTR)
+        break;
+    }
+    if (filled < sizeof bytes) {
+      timespec now{};
+      clock_gettime(CLOCK_REALTIME, &now);
+      std::uint64_t state = static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+                            static_cast<std::uint64_t>(now.tv_nsec) +
+                            (reinterpret_cast<std::uintptr_t>(this) << 16) +
+                            static_cast<std::uint64_t>(getpid());
+      for (unsigned char& byte : bytes) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        byte = static_cast<unsigned char>(state >> 56);
+      }
+    }
+  }
+};
+
+__attribute__((noinline, cold)) const KeySecret* make_key_secret() {
+  static const KeySecret secret;
+  return &secret;
+}
+
+// The secret once made; a load and a test on every later use, and no call on the lookup path.
+std::atomic<const KeySecret*> gKeySecret{nullptr};
+
+inline const KeySecret& key_secret() {
+  const KeySecret* secret = gKeySecret.load(std::memory_order_acquire);
+  if (__builtin_expect(secret == nullptr, 0)) {
+    secret = make_key_secret();
+    gKeySecret.store(secret, std::memory_order_release);
+  }
+  return *secret;
+}
+
+}  // namespace
+
+// RecordIndex::keyOf, for inlining where the size is known to be small: XXH3 then compiles to
+// its short path alone, with no registers to save.
+inline std::uint64_t key_of(const char* text, std::size_t size) {
+  const KeySecret& secret = key_secret();
+  return XXH3_64bits_withSecret(text, size, secret.bytes, sizeof secret.bytes);
+}
+
+}  // namespace vesk::detail
 
 namespace vesk::table_string {
 
@@ -120,13 +183,25 @@ const Entry* Table::intern(const char* text, unsigned int size) {
   // A lookup needs only the key of the index; the host hash, which places the record in its
   // bucket, is computed when a record has to be made. A hit thus costs the key, one group of
   // the index and the record.
-  const std::uint64_t key = detail::RecordIndex::keyOf(text, size);
-  // Texts of 8 to 16 bytes, the common identifiers, are compared as two overlapping words.
-  if (size - 8 <= 8)
-    return findOrInsert(text, size, key, [](const char* a, const char* b, unsigned int n) {
-      return ((word_of_8(a) ^ word_of_8(b)) | (word_of_8(a + n - 8) ^ word_of_8(b + n - 8))) == 0;
-    });
-  return findOrInsert(text, size, key, same_bytes);
+  // Texts of 8 to 16 bytes, the common identifiers, are keyed right here, where XXH3 compiles
+  // to its short path without a frame of its own (the call into keyOf, with its saved
+  // registers, cost a hit about a quarter of its time), and compared as two overlapping words.
+  if (size - 8 <= 8) {
+    return findOrInsert(text, size, detail::key_of(text, size),
+                        [](const Entry* record, const char* b, unsigned int n) {
+                          // Read from right behind the record, where every record of a
+                          // short text keeps it, not through the text pointer: one load
+                          // fewer in the chain that waits for memory.
+                          const char* a = reinterpret_cast<const char*>(record) + sizeof(Entry);
+                          assert(a == record->text());
+                          return ((word_of_8(a) ^ word_of_8(b)) |
+                                  (word_of_8(a + n - 8) ^ word_of_8(b + n - 8))) == 0;
+                        });
+  }
+  return findOrInsert(text, size, detail::RecordIndex::keyOf(text, size),
+                      [](const Entry* record, const char* b, unsigned int n) {
+                        return same_bytes(record->text(), b, n);
+                      });
 }
 
 // Out of line, one copy per comparison, and for identifiers free of calls until it inserts,
@@ -139,7 +214,7 @@ const Entry* Table::findOrInsert(const char* text, unsigned int size, std::uint6
         // line: ask for the line of its end together with the record's own, rather than
         // once the record has told where its text is. A hint only.
         __builtin_prefetch(reinterpret_cast<const char*>(record) + sizeof(Entry) + size);
-        return record->size() == size && sameBytes(record->text(), text, size);
+        return record->size() == size && sameBytes(record, text, size);
       }))
     return found;
   return insert(text, size, key);
@@ -411,43 +486,8 @@ void BucketCounts::swap(BucketCounts& other) {
   mLarge.swap(other.mLarge);
 }
 
-namespace {
-
-// The secret of RecordIndex::keyOf: random bytes from the system, drawn on first use. Should
-// the system refuse them, the clock and addresses stand in: the index then finds every text
-// as well, only its keys are easier to guess.
-struct KeySecret {
-  unsigned char bytes[XXH3_SECRET_DEFAULT_SIZE];
-
-  KeySecret() {
-    std::size_t filled = 0;
-    while (filled < sizeof bytes) {
-      const ssize_t got = getrandom(bytes + filled, sizeof bytes - filled, 0);
-      if (got > 0)
-        filled += static_cast<std::size_t>(got);
-      else if (got != 0 && errno != EINTR)
-        break;
-    }
-    if (filled < sizeof bytes) {
-      timespec now{};
-      clock_gettime(CLOCK_REALTIME, &now);
-      std::uint64_t state = static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
-                            static_cast<std::uint64_t>(now.tv_nsec) +
-                            (reinterpret_cast<std::uintptr_t>(this) << 16) +
-                            static_cast<std::uint64_t>(getpid());
-      for (unsigned char& byte : bytes) {
-        state = state * 6364136223846793005u + 1442695040888963407u;
-        byte = static_cast<unsigned char>(state >> 56);
-      }
-    }
-  }
-};
-
-}  // namespace
-
 __attribute__((noinline)) std::uint64_t RecordIndex::keyOf(const char* text, std::size_t size) {
-  static const KeySecret secret;
-  return XXH3_64bits_withSecret(text, size, secret.bytes, sizeof secret.bytes);
+  return key_of(text, size);
 }
 
 RecordIndex::RecordIndex() : RecordIndex(8) {}

@@ -292,8 +292,8 @@ public:
 
 private:
   // The record of the `size` bytes at `text` (non-null), inserted if there is none; `key` is
-  // their RecordIndex key and `sameBytes(record text, text, size)` compares the bytes of a
-  // record of that size. Never inlined: see its definition.
+  // their RecordIndex key and `sameBytes(record, text, size)` compares the bytes of a record
+  // of that size. Never inlined: see its definition.
   template <class SameBytes>
   __attribute__((noinline)) const Entry* findOrInsert(const char* text, unsigned int size,
                                                       std::uint64_t key, SameBytes sameBytes);
