@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +20,37 @@ inline std::vector<unsigned char> random_bytes(std::size_t size) {
   for (auto& byte : bytes)
     byte = static_cast<unsigned char>(generator());
   return bytes;
+}
+
+/// Runs `ours` and `peer` once in every iteration of `state`, taking turns at going first, so
+/// that the machine's drift (its memory speed swings over minutes here) falls on both alike.
+/// The iteration's time is ours (register the benchmark with UseManualTime); counter per_peer
+/// is our time over the peer's in the same iterations.
+template <class Ours, class Peer>
+void in_turns(benchmark::State& state, Ours ours, Peer peer) {
+  using Clock = std::chrono::steady_clock;
+  const auto timed = [](auto& run) {
+    const Clock::time_point start = Clock::now();
+    run();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  double ours_total = 0;
+  double peer_total = 0;
+  bool ours_first = true;
+  for (auto _ : state) {
+    double ours_time = 0;
+    if (ours_first) {
+      ours_time = timed(ours);
+      peer_total += timed(peer);
+    } else {
+      peer_total += timed(peer);
+      ours_time = timed(ours);
+    }
+    ours_first = !ours_first;
+    ours_total += ours_time;
+    state.SetIterationTime(ours_time);
+  }
+  state.counters["per_peer"] = peer_total > 0 ? ours_total / peer_total : 0;
 }
 
 /// The first `size` bytes of one process-wide pseudo-random buffer, for the sizes of the

@@ -66,6 +66,19 @@ void copy_bytes(unsigned char* out, const unsigned char* in, std::size_t count) 
   std::memcpy(out, in, count);
 }
 
+// While the algorithm hashes one block, the caller's block this far ahead is asked for. The
+// algorithm reads only the encoded block, so the processor sees no demand on the caller's
+// array and fetches none of it ahead by itself; an array that comes from memory rather than a
+// cache would otherwise stall the encoder on every line. 4 blocks ahead measured best (about
+// a sixth off an 8 MiB array fresh from memory) and costs nothing on one in cache.
+constexpr std::size_t kPrefetchBlocks = 4;
+constexpr std::size_t kCacheLine = 64;
+
+inline void prefetch_block(const unsigned char* block) {
+  for (std::size_t at = 0; at < kBlockSize; at += kCacheLine)
+    __builtin_prefetch(block + at);
+}
+
 struct ElementRoutine {
   std::size_t size;
   void (*encode)(unsigned char*, const unsigned char*, std::size_t);
@@ -144,6 +157,8 @@ void Hasher::addElements(const unsigned char* data, std::size_t count, std::size
       alignas(kBlockSize) unsigned char block[kBlockSize];
       do {
         encode(block, data, per_block);
+        if (count >= (1 + kPrefetchBlocks) * per_block)
+          prefetch_block(data + kPrefetchBlocks * kBlockSize);
         hashBytes(block, block + kBlockSize);
         data += kBlockSize;
         count -= per_block;
