@@ -25,9 +25,9 @@ inline std::vector<unsigned char> random_bytes(std::size_t size) {
 /// Runs `ours` and `peer` once in every iteration of `state`, taking turns at going first, so
 /// that the machine's drift (its memory speed swings over minutes here) falls on both alike.
 /// The iteration's time is ours (register the benchmark with UseManualTime); counter per_peer
-/// is our time over the peer's in the same iterations.
+/// is our time over the peer's in the same iterations. Returns the peer's total, in seconds.
 template <class Ours, class Peer>
-void in_turns(benchmark::State& state, Ours ours, Peer peer) {
+double in_turns(benchmark::State& state, Ours ours, Peer peer) {
   using Clock = std::chrono::steady_clock;
   const auto timed = [](auto& run) {
     const Clock::time_point start = Clock::now();
@@ -51,6 +51,7 @@ void in_turns(benchmark::State& state, Ours ours, Peer peer) {
     state.SetIterationTime(ours_time);
   }
   state.counters["per_peer"] = peer_total > 0 ? ours_total / peer_total : 0;
+  return peer_total;
 }
 
 /// The first `size` bytes of one process-wide pseudo-random buffer, for the sizes of the

@@ -318,47 +318,23 @@ using AbslSet = absl::flat_hash_set<std::string>;
 using StdSet = std::unordered_set<std::string>;
 
 // Lookups of every present text, one whole pass of the table's and one of absl's in each
-// iteration, taking turns at going first, so that the machine's drift (its memory speed swings
-// over minutes here) falls on both alike. The time is the table's pass; the counter per_peer
-// is the table's time over absl's in the same iterations, absl_ns absl's time per lookup.
+// iteration, in turns (see in_turns); the counter absl_ns is absl's time per lookup.
 void BM_FindInTurns(benchmark::State& state) {
   intern_present();
   const AbslSet& set = present_set<AbslSet>();
   const auto& keys = present_keys();
-  const auto table_pass = [&keys] {
-    for (const std::string& key : keys) {
-      vesk::TableString found(key.data(), static_cast<unsigned int>(key.size()));
-      benchmark::DoNotOptimize(found);
-    }
-  };
-  const auto absl_pass = [&keys, &set] {
-    for (const std::string& key : keys)
-      benchmark::DoNotOptimize(set.find(key) != set.end());
-  };
-  const auto timed = [](const auto& pass) {
-    const double start = process_seconds();
-    pass();
-    return process_seconds() - start;
-  };
-  double ours_total = 0;
-  double peer_total = 0;
-  bool ours_first = true;
-  for (auto _ : state) {
-    double ours = 0;
-    double peer = 0;
-    if (ours_first) {
-      ours = timed(table_pass);
-      peer = timed(absl_pass);
-    } else {
-      peer = timed(absl_pass);
-      ours = timed(table_pass);
-    }
-    ours_first = !ours_first;
-    ours_total += ours;
-    peer_total += peer;
-    state.SetIterationTime(ours);
-  }
-  state.counters["per_peer"] = peer_total > 0 ? ours_total / peer_total : 0;
+  const double peer_total = vesk::bench::in_turns(
+      state,
+      [&keys] {
+        for (const std::string& key : keys) {
+          vesk::TableString found(key.data(), static_cast<unsigned int>(key.size()));
+          benchmark::DoNotOptimize(found);
+        }
+      },
+      [&keys, &set] {
+        for (const std::string& key : keys)
+          benchmark::DoNotOptimize(set.find(key) != set.end());
+      });
   state.counters["absl_ns"] =
       peer_total * 1e9 /
       (static_cast<double>(state.iterations()) * static_cast<double>(keys.size()));
