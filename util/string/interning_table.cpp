@@ -184,8 +184,8 @@ const Entry* Table::intern(const char* text, unsigned int size) {
   // bucket, is computed when a record has to be made. A hit thus costs the key, one group of
   // the index and the record.
   // Texts of 8 to 16 bytes, the common identifiers, are keyed right here, where XXH3 compiles
-  // to its short path without a frame of its own (the call into keyOf, with its saved
-  // registers, cost a hit about a quarter of its time), and compared as two overlapping words.
+  // to its short path without a frame of its own (a call into keyOf, with the registers it
+  // saves, costs a hit about a quarter of its time), and compared as two overlapping words.
   if (size - 8 <= 8) {
     return findOrInsert(text, size, detail::key_of(text, size),
                         [](const Entry* record, const char* b, unsigned int n) {
