@@ -225,18 +225,22 @@ const Entry* Table::findOrInsert(const char* text, unsigned int size, std::uint6
 // cache line or the next. A text too long for one block of 32-bit size gets a buffer of its
 // own, its record still in the arena.
 namespace {
-std::size_t record_bytes(unsigned int size) { return sizeof(Entry) + size + 1; }
 bool is_outsized(unsigned int size) { return size >= kMaxSize - 2 * sizeof(Entry); }
+// The bytes a record of a text of `size` bytes takes from the arena: itself, and unless the
+// text is outsized, the text and its NUL.
+std::size_t record_bytes(unsigned int size) {
+  return is_outsized(size) ? sizeof(Entry) : sizeof(Entry) + size + 1;
+}
 }  // namespace
 
 const Entry* Table::make_record(const char* text, unsigned int size, unsigned int hash) {
   if (is_outsized(size)) {
     const Entry key(text, size, hash);
-    void* block = mArena.take(sizeof(Entry));
+    void* block = mArena.take(record_bytes(size));
     try {
       return ::new (block) Entry(key);
     } catch (...) {
-      mArena.giveBack(block, sizeof(Entry));
+      mArena.giveBack(block, record_bytes(size));
       throw;
     }
   }
@@ -249,8 +253,7 @@ const Entry* Table::make_record(const char* text, unsigned int size, unsigned in
 void Table::unmake_record(const Entry* record) {
   const unsigned int size = record->size();
   record->~Entry();
-  mArena.giveBack(const_cast<Entry*>(record),
-                  is_outsized(size) ? sizeof(Entry) : record_bytes(size));
+  mArena.giveBack(const_cast<Entry*>(record), record_bytes(size));
 }
 
 // Kept out of line: a lookup that finds its text runs only findOrInsert's few instructions,
@@ -290,9 +293,7 @@ unsigned int Table::grow(const Entry* pending) {
   // The records are read in memory order, as the arena holds them.
   mArena.forEach([&next, pending](const void* block) {
     const auto* record = static_cast<const Entry*>(block);
-    // An outsized record has only itself in the arena, its text elsewhere.
-    const std::size_t bytes =
-        is_outsized(record->size()) ? sizeof(Entry) : record_bytes(record->size());
+    const std::size_t bytes = record_bytes(record->size());
     if (record != pending) {
       const unsigned int index = next.indexOf(record->hash());
       next.reserveOneMore(index);
