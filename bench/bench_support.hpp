@@ -24,10 +24,11 @@ inline std::vector<unsigned char> random_bytes(std::size_t size) {
 
 /// Runs `ours` and `peer` once in every iteration of `state`, taking turns at going first, so
 /// that the machine's drift (its memory speed swings over minutes here) falls on both alike.
-/// The iteration's time is ours (register the benchmark with UseManualTime); counter per_peer
-/// is our time over the peer's in the same iterations. Returns the peer's total, in seconds.
-template <class Ours, class Peer>
-double in_turns(benchmark::State& state, Ours ours, Peer peer) {
+/// `prepare`, untimed, makes each iteration's input first. The iteration's time is ours
+/// (register the benchmark with UseManualTime); counter per_peer is our time over the peer's
+/// in the same iterations. Returns the peer's total, in seconds.
+template <class Ours, class Peer, class Prepare>
+double in_turns(benchmark::State& state, Ours ours, Peer peer, Prepare prepare) {
   using Clock = std::chrono::steady_clock;
   const auto timed = [](auto& run) {
     const Clock::time_point start = Clock::now();
@@ -38,6 +39,7 @@ double in_turns(benchmark::State& state, Ours ours, Peer peer) {
   double peer_total = 0;
   bool ours_first = true;
   for (auto _ : state) {
+    prepare();
     double ours_time = 0;
     if (ours_first) {
       ours_time = timed(ours);
@@ -52,6 +54,12 @@ double in_turns(benchmark::State& state, Ours ours, Peer peer) {
   }
   state.counters["per_peer"] = peer_total > 0 ? ours_total / peer_total : 0;
   return peer_total;
+}
+
+/// in_turns with nothing to prepare.
+template <class Ours, class Peer>
+double in_turns(benchmark::State& state, Ours ours, Peer peer) {
+  return in_turns(state, ours, peer, [] {});
 }
 
 /// The first `size` bytes of one process-wide pseudo-random buffer, for the sizes of the
