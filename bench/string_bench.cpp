@@ -71,14 +71,26 @@ const std::vector<std::string>& present_keys() {
   return keys;
 }
 
+// Interns each of `texts`, one handle at a time.
+void intern_all(const std::vector<std::string>& texts) {
+  for (const std::string& text : texts) {
+    vesk::TableString handle(text.data(), static_cast<unsigned int>(text.size()));
+    benchmark::DoNotOptimize(handle);
+  }
+}
+
 // Interns the present texts once, whichever benchmark runs first.
 void intern_present() {
   static const bool interned = [] {
-    for (const std::string& text : identifiers(0))
-      vesk::TableString(text.data(), static_cast<unsigned int>(text.size()));
+    intern_all(identifiers(0));
     return true;
   }();
   benchmark::DoNotOptimize(interned);
+}
+
+// The peer's time per item over the iterations of an in_turns benchmark, in nanoseconds.
+double peer_ns_per_item(const benchmark::State& state, double peer_total, std::size_t items) {
+  return peer_total * 1e9 / (static_cast<double>(state.iterations()) * static_cast<double>(items));
 }
 
 void BM_FindTableString(benchmark::State& state) {
@@ -125,10 +137,7 @@ void BM_InsertTableString(benchmark::State& state) {
     state.PauseTiming();
     const std::vector<std::string> texts = identifiers(batch++);
     state.ResumeTiming();
-    for (const std::string& text : texts) {
-      vesk::TableString handle(text.data(), static_cast<unsigned int>(text.size()));
-      benchmark::DoNotOptimize(handle);
-    }
+    intern_all(texts);
   }
   state.counters["per_text"] = benchmark::Counter(
       static_cast<double>(kTexts), benchmark::Counter::kIsIterationInvariantRate |
@@ -241,10 +250,7 @@ FreshRun intern_in_child(const std::vector<std::string>& texts) {
       malloc_trim(0);
       const Usage before = usage();
       const double start = process_seconds();
-      for (const std::string& text : texts) {
-        vesk::TableString handle(text.data(), static_cast<unsigned int>(text.size()));
-        benchmark::DoNotOptimize(handle);
-      }
+      intern_all(texts);
       const double stop = process_seconds();
       const Usage after = usage();
       const auto n = static_cast<double>(texts.size());
@@ -301,20 +307,12 @@ void BM_FindInTurns(benchmark::State& state) {
   const AbslSet& set = present_set<AbslSet>();
   const auto& keys = present_keys();
   const double peer_total = vesk::bench::in_turns(
-      state,
-      [&keys] {
-        for (const std::string& key : keys) {
-          vesk::TableString found(key.data(), static_cast<unsigned int>(key.size()));
-          benchmark::DoNotOptimize(found);
-        }
-      },
+      state, [&keys] { intern_all(keys); },
       [&keys, &set] {
         for (const std::string& key : keys)
           benchmark::DoNotOptimize(set.find(key) != set.end());
       });
-  state.counters["absl_ns"] =
-      peer_total * 1e9 /
-      (static_cast<double>(state.iterations()) * static_cast<double>(keys.size()));
+  state.counters["absl_ns"] = peer_ns_per_item(state, peer_total, keys.size());
 }
 
 // Each iteration interns one batch of new texts into the process-wide table, and inserts the
@@ -333,20 +331,13 @@ void BM_InsertInTurns(benchmark::State& state) {
   static unsigned int batch = 300;
   std::vector<std::string> texts;
   const double peer_total = vesk::bench::in_turns(
-      state,
-      [&texts] {
-        for (const std::string& text : texts) {
-          vesk::TableString handle(text.data(), static_cast<unsigned int>(text.size()));
-          benchmark::DoNotOptimize(handle);
-        }
-      },
+      state, [&texts] { intern_all(texts); },
       [&texts] {
         for (const std::string& text : texts)
           benchmark::DoNotOptimize(set->insert(text));
       },
       [&texts] { texts = identifiers(batch++); });
-  state.counters["absl_ns"] =
-      peer_total * 1e9 / (static_cast<double>(state.iterations()) * static_cast<double>(kTexts));
+  state.counters["absl_ns"] = peer_ns_per_item(state, peer_total, kTexts);
 }
 
 // First, while the process has interned nothing: each child starts with an empty table.
