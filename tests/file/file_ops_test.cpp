@@ -58,6 +58,24 @@ std::string backslashed(std::string path) {
   return path;
 }
 
+// The working directory for the life of the object, for names that only a relative path can
+// spell: a drive prefix ("x:y") is the parent only where no separator comes before it.
+class WorkingDirectory {
+public:
+  explicit WorkingDirectory(const std::string& path) : mPrevious(open(".", O_PATH)) {
+    EXPECT_EQ(chdir(path.c_str()), 0) << path;
+  }
+  ~WorkingDirectory() {
+    EXPECT_EQ(fchdir(mPrevious), 0);
+    close(mPrevious);
+  }
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+private:
+  int mPrevious;
+};
+
 TEST(FileOps, ExistenceTestsFollowLinksAndTreatMissingAsAbsent) {
   ScratchDir dir;
   populate(dir);
@@ -201,6 +219,10 @@ TEST(FileOps, CreateDirectoryCreatesMissingAncestors) {
       {dir / "dir/new", {"dir/new"}},
       {dir / "link_dir/via_link/deeper", {"dir/via_link", "dir/via_link/deeper"}},
       {deep, deep_levels},
+      // Relative: a drive prefix is the parent, and is made first.
+      {"x:y", {"x:", "x:y"}},
+      {"c:x/y", {"c:", "c:x", "c:x/y"}},
+      {"e:f\\", {"e:", "e:f"}},
   };
   // Every level gets the mode the dependency gives a directory it makes; with no umask, every
   // permission bit shows.
@@ -211,6 +233,7 @@ TEST(FileOps, CreateDirectoryCreatesMissingAncestors) {
   };
   boost::filesystem::create_directory(dir / "by_dependency");
   const mode_t dependency_mode = mode_at(dir / "by_dependency");
+  const WorkingDirectory in_scratch(dir.path());
   for (const Row& row : rows) {
     EXPECT_TRUE(vesk::create_directory(row.argument)) << row.argument;
     for (const std::string& created : row.directories) {
@@ -253,9 +276,12 @@ TEST(FileOps, CreateDirectoryFindsTheMissingLevelsInLogarithmicallyManyCalls) {
 TEST(FileOps, CreateDirectoryLeavesARegularFileInTheWay) {
   ScratchDir dir;
   populate(dir);
+  write_file(dir / "x:");
   const std::vector<std::string> before = vesk::testing::os_listing(dir.path());
-  for (const char* name : {"file", "file/x", "file/x/y", "link_file", "link_file/x/"}) {
-    EXPECT_FALSE(vesk::create_directory(dir / name)) << name;
+  const WorkingDirectory in_scratch(dir.path());
+  // Relative names; "x:" is the drive-prefix parent of "x:y".
+  for (const char* name : {"file", "file/x", "file/x/y", "link_file", "link_file/x/", "x:y"}) {
+    EXPECT_FALSE(vesk::create_directory(name)) << name;
     EXPECT_EQ(kind_at(dir / "file"), S_IFREG) << name;
   }
   EXPECT_EQ(vesk::testing::os_listing(dir.path()), before);

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -70,24 +71,49 @@ bool made_at_once(const std::string& path) {
   return ::mkdir(detail::generic_path(path).c_str(), 0777) == 0;
 }
 
+// Whether `inner` is `outer` followed by a separator and more ("a" and "a/b", "/" and "/a",
+// "a/b" and "a/b/"), both in generic form: then the system resolves `outer` on its way to
+// `inner`, so that a mkdir of `inner` succeeds only where `outer` is a directory, and fails
+// with ENOENT where it is missing. A drive prefix is not such a parent: dirname("d:a") is "d:",
+// which the system never looks at for "d:a".
+bool extends_at_separator(const std::string& outer, const std::string& inner) {
+  return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
+         (outer.back() == '/' || inner[outer.size()] == '/');
+}
+
+// Whether a mkdir of `path` that succeeds has done exactly what create_directory's steps do.
+// It has when the parent is empty (nothing to make first) or is the path up to a separator
+// and a name, which the mkdir resolves. A parent that the path extends by separators alone
+// ("a:b" of "a:b/") is the very directory the mkdir makes, so the question passes to it. A
+// path without ':' always qualifies and costs no string work: only a drive prefix makes a
+// parent that is not the path up to a separator.
+bool mkdir_proves_parent(const std::string& path) {
+  if (path.find(':') == std::string::npos)
+    return true;
+  for (std::string level = detail::generic_path(path);;) {
+    std::string parent = dirname(level);
+    if (parent.empty())
+      return true;
+    if (!extends_at_separator(parent, level))
+      return false;
+    if (level.find_first_not_of('/', parent.size()) != std::string::npos)
+      return true;
+    level = std::move(parent);
+  }
+}
+
 // The generic forms of the levels that create_directory visits for `path`, outermost first:
-// ..., dirname(dirname(path)), dirname(path), path. Empty unless every level is the one above
-// it followed by a separator and more ("a", "a/b", "a/b/"), so that a missing level makes the
-// lookup of every deeper one fail with ENOENT; "d:a", whose parent is "d:", is not such a chain.
+// ..., dirname(dirname(path)), dirname(path), path. Empty unless each level extends the one
+// above it at a separator, so that a missing level makes the lookup of every deeper one fail
+// with ENOENT; "d:a", whose parent is "d:", is not such a chain.
 std::vector<std::string> separator_chain(const std::string& path) {
   std::vector<std::string> levels;
   for (std::string level = path; !level.empty(); level = dirname(level))
     levels.push_back(detail::generic_path(level));
   std::reverse(levels.begin(), levels.end());
-  for (std::size_t i = 1; i < levels.size(); ++i) {
-    const std::string& outer = levels[i - 1];
-    const std::string& inner = levels[i];
-    const bool extends = inner.size() > outer.size() &&
-                         inner.compare(0, outer.size(), outer) == 0 &&
-                         (outer.back() == '/' || inner[outer.size()] == '/');
-    if (!extends)
+  for (std::size_t i = 1; i < levels.size(); ++i)
+    if (!extends_at_separator(levels[i - 1], levels[i]))
       return {};
-  }
   return levels;
 }
 
@@ -139,10 +165,12 @@ bool made_with_missing_levels(const std::string& path) {
 
 bool create_directory(const std::string& path) {
   // Most calls find the parent in place, or are a level whose parent was made a moment ago:
-  // then one mkdir is the whole work, with no status queries before it.
-  if (made_at_once(path))
+  // then one mkdir is the whole work, with no status queries before it. Where a drive prefix
+  // is the parent, the steps below make it first, as they must.
+  const bool probe = mkdir_proves_parent(path);
+  if (probe && made_at_once(path))
     return true;
-  const int error = errno;
+  const int error = probe ? errno : 0;
   if (error == ENOENT && made_with_missing_levels(path))
     return true;
   const std::string parent = dirname(path);
