@@ -115,8 +115,9 @@ private:
 }  // namespace table_string
 
 /// Handle to an interned, immutable text: one pointer to the process-wide record of that
-/// text. Equal texts share one record, so == is a pointer comparison. Constructors intern
-/// and must not run on two threads at once; every other operation is safe on any thread.
+/// text. Equal texts share one record, so == is a pointer comparison. Constructors intern,
+/// and they and stats must not run on two threads at once; every other operation is safe on
+/// any thread.
 class VESK_API TableString {
 public:
   /// The empty text.
@@ -149,7 +150,9 @@ public:
   bool operator!=(const TableString& other) const { return mEntry != other.mEntry; }
 
   /// Writes the interning table's six-line report (bucket count, largest and smallest
-  /// bucket, buckets in use, growths) to `out`; creates the table if needed.
+  /// bucket, buckets in use, growths) to `out`; creates the table if needed. Reads the
+  /// table as a constructor writes it: never on two threads at once with a constructor or
+  /// with another stats call.
   static void stats(std::ostream& out);
 
   /// See the namespace-level declarations below.
