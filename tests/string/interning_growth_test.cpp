@@ -1,10 +1,11 @@
 // The interning table in a fresh process: its first report, the growth trigger (7 vs 8
 // records in the bucket of a new text), the bucket sequence 2089, 3139, 5229, growth that
-// reuses stored hashes, and none for a text whose record cannot be made. The host hash is
-// steered: a text "#<n>#..." hashes to n.
+// reuses stored hashes, and none for a text whose record or grown buckets cannot be made.
+// The host hash is steered: a text "#<n>#..." hashes to n.
 #include <vesk/string.hpp>
 
 #include "support/host_hook.hpp"
+#include "support/system_memory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -104,6 +105,14 @@ TEST(InterningTable, GrowsOnlyWhenTheBucketOfANewTextHoldsEight) {
   gHostExhausted = false;
   EXPECT_EQ(report(), expected_report(2089, 8, 0, 2, 0)) << "a failed text grows nothing";
 
+  // Texts that would grow it, with a record made and no memory for the grown buckets: each
+  // record is given back, a short one zeroed again for whatever is cut there next.
+  vesk::testing::system_allocation_fails = [](const char*) { return true; };
+  EXPECT_THROW(TableString{steered(5 + 9 * 2089, std::string(40, 'z'))}, std::bad_alloc);
+  EXPECT_THROW(TableString{texts[8]}, std::bad_alloc);
+  vesk::testing::system_allocation_fails = nullptr;
+  EXPECT_EQ(report(), expected_report(2089, 8, 0, 2, 0)) << "no grown buckets, no growth";
+
   gHostAllocations = gHashCalls = 0;
   handles.emplace_back(texts[8]);
   EXPECT_EQ(gHashCalls, 1u) << "growth reuses the stored hashes";
@@ -115,9 +124,13 @@ TEST(InterningTable, GrowsOnlyWhenTheBucketOfANewTextHoldsEight) {
   }
   EXPECT_EQ(TableString(), empty);
 
-  // Eight texts for bucket 7 of 3139, then a ninth: the next term of the sequence.
-  for (unsigned int k = 0; k < 8; ++k)
-    handles.emplace_back(steered(7 + k * 3139, "b" + std::to_string(k)));
+  // Eight texts for bucket 7 of 3139, then a ninth: the next term of the sequence. The first
+  // is cut where the 40-byte text was given back, and still ends in its NUL.
+  for (unsigned int k = 0; k < 8; ++k) {
+    const std::string text = steered(7 + k * 3139, "b" + std::to_string(k));
+    handles.emplace_back(text);
+    EXPECT_STREQ(handles.back().text(), text.c_str());
+  }
   EXPECT_EQ(report(), expected_report(3139, 8, 0, 11, 1));
   handles.emplace_back(steered(7 + 8 * 3139, "b8"));
   // Every record counted again, the one in a block of its own too.

@@ -281,7 +281,7 @@ public:
   /// The one record whose text is the `size` bytes at `text` (null or 0 mean ""), inserted
   /// if there is none. Never null; throws std::length_error for a size of 4294967295 and
   /// std::bad_alloc when memory runs out. After either the table holds no new record and has
-  /// not grown; only when the room for the record runs out after a growth does the growth stay.
+  /// not grown.
   const Entry* intern(const char* text, unsigned int size);
   /// Advances the bucket-count sequence one step and recounts the records by their stored
   /// hashes; returns the new count. Throws std::bad_alloc and leaves the table as it was
@@ -297,8 +297,13 @@ private:
   template <class SameBytes>
   __attribute__((noinline)) const Entry* findOrInsert(const char* text, unsigned int size,
                                                       std::uint64_t key, SameBytes sameBytes);
-  // grow(), leaving out `pending`, a record made but not yet counted (null for none).
-  unsigned int grow(const Entry* pending);
+  // The bucket count after the current one; throws std::length_error beyond 32 bits.
+  unsigned int nextBucketCount() const;
+  // Counts every record but `pending` (a record made but not yet counted, or null) into
+  // `counts`, a set of empty buckets; throws std::bad_alloc.
+  void recount(detail::BucketCounts& counts, const Entry* pending) const;
+  // Makes `counts` the table's buckets, one growth further on; cannot fail.
+  void adopt(detail::BucketCounts& counts);
   // A new record holding a copy of the `size` bytes at `text` (non-null), whose hash is
   // `hash`; throws std::bad_alloc.
   const Entry* make_record(const char* text, unsigned int size, unsigned int hash);
