@@ -7,16 +7,33 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
-// The system gives no random bytes (the first request is interrupted, the second refused):
-// the index keys its texts with the stand-in secret, and every lookup below must still find
-// its record.
-extern "C" ssize_t getrandom(void*, std::size_t, unsigned int) {
-  static int calls = 0;
-  errno = calls++ == 0 ? EINTR : ENOSYS;
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
+namespace {
+// Byte `i` of what the system gives when it gives random bytes.
+unsigned char random_byte(std::size_t i) { return static_cast<unsigned char>(i * 37 + 11); }
+bool gSystemGivesBytes = false;
+int gRandomCalls = 0;
+std::size_t gRandomGiven = 0;
+}  // namespace
+
+// Unless told otherwise, the system gives no random bytes (the first request is interrupted,
+// the second refused): the index keys its texts with the stand-in secret, and every lookup
+// below must still find its record. Told to, it gives known bytes, 50 at a time.
+extern "C" ssize_t getrandom(void* buffer, std::size_t size, unsigned int) {
+  if (gSystemGivesBytes) {
+    const std::size_t given = size < 50 ? size : 50;
+    for (std::size_t i = 0; i < given; ++i)
+      static_cast<unsigned char*>(buffer)[i] = random_byte(gRandomGiven++);
+    return static_cast<ssize_t>(given);
+  }
+  errno = gRandomCalls++ == 0 ? EINTR : ENOSYS;
   return -1;
 }
 
@@ -27,6 +44,25 @@ using vesk::detail::Modulus;
 using vesk::detail::RecordIndex;
 using vesk::table_string::Entry;
 using vesk::table_string::Table;
+
+// The system's random bytes, when it gives them, are the whole secret that texts are keyed
+// with, not the stand-in. In a child, which draws the secret afresh: this test comes first,
+// before anything in this process draws it.
+TEST(RecordIndex, KeysWithTheSecretTheSystemGives) {
+  EXPECT_EXIT(
+      {
+        gSystemGivesBytes = true;
+        const std::string text = "identifier";
+        const std::uint64_t key = RecordIndex::keyOf(text.data(), text.size());
+        unsigned char secret[XXH3_SECRET_DEFAULT_SIZE];
+        for (std::size_t i = 0; i < sizeof secret; ++i)
+          secret[i] = random_byte(i);
+        const bool drawn_here = gRandomGiven == sizeof secret;
+        std::_Exit(!drawn_here ? 2 : key != XXH3_64bits_withSecret(text.data(), text.size(),
+                                                                   secret, sizeof secret));
+      },
+      ::testing::ExitedWithCode(0), "");
+}
 
 TEST(Modulus, AgreesWithDivisionAtTheEdges) {
   const std::uint32_t divisors[] = {1, 2, 3, 1049, 2089, 3139, 65535, 65536, 65537, 1670749,
@@ -112,6 +148,7 @@ TEST(Table, NearlyMatchingTextsOfOneControlByteAreDifferentRecords) {
         {"a byte more", word(n, 8) + "x", word(n, 8)},
         {"16 bytes, one first word", word(n, 8) + "ABCDEFGH", word(n, 8) + "abcdefgh"},
         {"17 bytes, the last differing", word(n, 16) + "x", word(n, 16) + "y"},
+        {"17 bytes, the ninth differing", word(n, 8) + "x" + word(n, 8), word(n, 8) + "y" + word(n, 8)},
     };
   };
   const auto key = [](const std::string& s) { return RecordIndex::keyOf(s.data(), s.size()); };

@@ -2,6 +2,7 @@
 #include <vesk/host/host_util.h>
 #include <vesk/string.hpp>
 
+#include "support/crc32_forge.hpp"
 #include "support/repeated_bytes.hpp"
 
 #include <gtest/gtest.h>
@@ -148,6 +149,12 @@ TEST(TableStringEntry, CopyOwnsANulTerminatedBuffer) {
   EXPECT_EQ(copy.hash(), key.hash());
   EXPECT_TRUE(copy == key);
   EXPECT_FALSE(copy == vesk::table_string::Entry("x\0z", 3));
+  // The same hash and the same first bytes, one text longer: different texts.
+  const vesk::table_string::Entry abc("abc", 3);
+  const std::string longer = vesk::testing::with_crc32("abc", abc.hash());
+  const vesk::table_string::Entry longer_key(longer.data(), 7);
+  ASSERT_EQ(longer_key.hash(), abc.hash());
+  EXPECT_FALSE(abc == longer_key);
   EXPECT_TRUE(vesk::table_string::Entry("B", 1) < vesk::table_string::Entry("a", 1));
 }
 
