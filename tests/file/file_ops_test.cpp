@@ -51,6 +51,8 @@ void populate(const ScratchDir& dir) {
 
 // Calls of mkdir anywhere in this program, counted by the interposed function further down.
 int mkdir_calls = 0;
+// Set where the interposed statx further down hides which directories are mount roots.
+bool gMountRootsUnreported = false;
 
 std::string backslashed(std::string path) {
   for (char& c : path)
@@ -150,7 +152,7 @@ TEST(FileOps, RemoveDirectoryRemovesDirectoriesAndLinksToThemAsLinks) {
       {"link_dir", true, 0},         {"dangling", true, S_IFLNK}, {"fifo", true, S_IFIFO},
       {"socket", true, S_IFSOCK},    {"missing", true, 0},        {"link_dir/", true, 0},
       {"link_dir\\", true, 0},      {"dir//", true, 0},          {"file/", true, 0},
-      {"link_dir//", true, 0},
+      {"link_dir//", true, 0},      {"file/sub", true, 0},
       // A last element "." or ".." names no entry of its own: refused, even through a link.
       {"link_dir/.", false, S_IFDIR}, {"dir/..", false, S_IFDIR},
   };
@@ -176,6 +178,8 @@ TEST(FileOps, RemoveDirectoryRemovesEveryKindOfEntryButNothingOutsideTheTree) {
   const std::string mid = tree + "/level0/level1";
   ASSERT_EQ(mkdir((tree + "/empty").c_str(), 0755), 0);
   write_file(tree + "/.hidden");
+  write_file(tree + "/..x");  // a name of its own, not ".."
+  ASSERT_EQ(mkdir((tree + "/...").c_str(), 0755), 0);
   write_file(mid + "/back\\slash");
   ASSERT_EQ(mkdir((mid + "/dir\\name").c_str(), 0755), 0);
   write_file(mid + "/dir\\name/inner");
@@ -287,6 +291,9 @@ TEST(FileOps, CreateDirectoryLeavesARegularFileInTheWay) {
   EXPECT_EQ(vesk::testing::os_listing(dir.path()), before);
 }
 
+// The number of descriptors the process holds.
+std::size_t open_descriptors() { return vesk::testing::os_listing("/proc/self/fd").size(); }
+
 // Runs `call`, which must raise the dependency's filesystem error; returns the system error
 // number and the path it carries (-1 and "" when nothing, or something else, was raised).
 std::pair<int, std::string> raised(const std::function<void()>& call) {
@@ -324,8 +331,10 @@ TEST(FileOps, FailedStatusQueriesAndCreationsRaiseTheFilesystemError) {
        [&] { vesk::create_directory(dir / "dangling/a"); }, EEXIST, dir / "dangling"},
       {"create_directory, empty path", [&] { vesk::create_directory(""); }, ENOENT, ""},
   };
+  const std::size_t descriptors = open_descriptors();
   for (const Row& row : rows)
     EXPECT_EQ(raised(row.call), std::make_pair(row.error, row.path)) << row.what;
+  EXPECT_EQ(open_descriptors(), descriptors) << "a failed call keeps a descriptor open";
 
   // The error is a std::runtime_error to callers that do not know the dependency.
   EXPECT_THROW(vesk::directory_exists(too_long), std::runtime_error);
@@ -391,6 +400,10 @@ TEST(FileOps, PermissionFailuresRaiseTheFilesystemErrorAndKeepWhatExists) {
   }
   ASSERT_EQ(mkdir((work + "/tree/a/b/locked_sub").c_str(), 0755), 0);
   write_file(work + "/tree/a/b/locked_sub/f");
+  // "own" may be emptied by all, but not taken from "locked".
+  ASSERT_EQ(mkdir((work + "/locked/own").c_str(), 0777), 0);
+  ASSERT_EQ(chmod((work + "/locked/own").c_str(), 0777), 0);
+  write_file(work + "/locked/own/f");
 
   const std::string report = as_nobody(work, [] {
     struct Row {
@@ -407,14 +420,19 @@ TEST(FileOps, PermissionFailuresRaiseTheFilesystemErrorAndKeepWhatExists) {
          "locked/file"},
         {"remove_directory, deep in the tree", [] { vesk::remove_directory("tree"); },
          "tree/a/b/locked_sub/f"},
+        {"remove_directory, the emptied top", [] { vesk::remove_directory("locked/own"); },
+         "locked/own"},
     };
     std::string failures;
+    const std::size_t descriptors = open_descriptors();
     for (const Row& row : rows) {
       const std::pair<int, std::string> got = raised(row.call);
       if (got != std::make_pair(EACCES, row.path))
         failures += std::string(row.what) + " raised " + std::to_string(got.first) + " for [" +
                     got.second + "]; ";
     }
+    if (open_descriptors() != descriptors)
+      failures += "descriptors left open; ";
     if (vesk::DirectoryIterator("hidden").open())
       failures += "an unreadable directory was walked; ";
     return failures;
@@ -431,10 +449,13 @@ TEST(FileOps, RemoveDirectoryDepthIsBoundedByNeitherPathLengthNorDescriptors) {
     int depth;
     rlim_t descriptors;  // the soft limit in the child; 0 keeps the process's own
     bool files;          // a file beside each level's subdirectory
+    bool old_kernel;     // mount roots not reported: the walk compares devices
   };
-  for (const Row& row : {Row{10000, 0, false}, Row{300, 64, true}}) {
+  for (const Row& row :
+       {Row{10000, 0, false, false}, Row{300, 64, true, false}, Row{3, 0, true, true}}) {
     ScratchDir dir(vesk::testing::memory_scratch_parent());
     const std::string report = in_child([&]() -> std::string {
+      gMountRootsUnreported = row.old_kernel;
       rlimit limit;
       getrlimit(RLIMIT_NOFILE, &limit);
       limit.rlim_cur = row.descriptors != 0 ? row.descriptors : limit.rlim_cur;
@@ -550,6 +571,19 @@ extern "C" int openat(int dir, const char* name, int flags, ...) {
       vesk::testing::next_definition<int(int, const char*, int, ...)>("openat");
   const int result = real(dir, name, flags, mode);
   after_call("openat", name);
+  return result;
+}
+
+// Kernels before 5.8 do not say which directories are mount roots; a test sets this to be
+// such a kernel.
+extern "C" int statx(int dir, const char* name, int flags, unsigned int mask,
+                     struct statx* status) noexcept {
+  static auto* const real =
+      vesk::testing::next_definition<int(int, const char*, int, unsigned int, struct statx*)>(
+          "statx");
+  const int result = real(dir, name, flags, mask, status);
+  if (result == 0 && gMountRootsUnreported)
+    status->stx_attributes_mask &= ~static_cast<std::uint64_t>(STATX_ATTR_MOUNT_ROOT);
   return result;
 }
 

@@ -169,47 +169,53 @@ TEST(Hasher, AddDataWithUnknownTypeReportsAndFeedsNothing) {
   }
 }
 
-// Arrays long enough to cross several block boundaries, started at every offset modulo the
+// Arrays of one element short of a block (read to their last element and no further) and
+// arrays long enough to cross several block boundaries, started at every offset modulo the
 // element size, must give the same stream as the elements fed one by one.
 TEST(Hasher, ArraysAcrossBlockBoundariesMatchElementByElement) {
-  std::vector<double> reals(700);
-  std::vector<int> integers(700);
-  for (std::size_t i = 0; i < reals.size(); ++i) {
-    reals[i] = static_cast<double>(i) * 1.000001 - 250.5;
-    integers[i] = static_cast<int>(i * 2654435761u);
-  }
-  for (int lead = 0; lead < 8; ++lead) {
-    const auto lead_in = [lead](vesk::CrcHasher& h) {
-      for (int i = 0; i < lead; ++i)
-        h.addValue(static_cast<char>(i));
-    };
-    const Bytes reals_whole = stream_of([&](vesk::CrcHasher& h) {
-      lead_in(h);
-      h.addData(vesk::DataTypeId::REAL, static_cast<unsigned int>(reals.size()), reals.data());
-    });
-    const std::vector<std::size_t> reals_blocks = block_sizes();
-    const Bytes reals_single = stream_of([&](vesk::CrcHasher& h) {
-      lead_in(h);
-      for (double v : reals)
-        h.addValue(v);
-    });
-    EXPECT_EQ(reals_whole, reals_single) << "lead " << lead;
-    EXPECT_EQ(block_sizes(), reals_blocks) << "lead " << lead;
-    EXPECT_THAT(reals_blocks, ::testing::ElementsAre(1024, 1024, 1024, 1024, 1024,
-                                                     700 * 8 + lead - 5 * 1024))
-        << "lead " << lead;
+  for (const std::size_t count : {127, 255, 700}) {
+    // Exactly `count` elements on the heap, so that a read past the last is a read past the
+    // allocation.
+    std::vector<double> reals(count);
+    std::vector<int> integers(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      reals[i] = static_cast<double>(i) * 1.000001 - 250.5;
+      integers[i] = static_cast<int>(i * 2654435761u);
+    }
+    for (int lead = 0; lead < 8; ++lead) {
+      const std::string where = std::to_string(count) + " elements, lead " + std::to_string(lead);
+      const auto lead_in = [lead](vesk::CrcHasher& h) {
+        for (int i = 0; i < lead; ++i)
+          h.addValue(static_cast<char>(i));
+      };
+      const Bytes reals_whole = stream_of([&](vesk::CrcHasher& h) {
+        lead_in(h);
+        h.addData(vesk::DataTypeId::REAL, static_cast<unsigned int>(count), reals.data());
+      });
+      const std::vector<std::size_t> reals_blocks = block_sizes();
+      const Bytes reals_single = stream_of([&](vesk::CrcHasher& h) {
+        lead_in(h);
+        for (double v : reals)
+          h.addValue(v);
+      });
+      EXPECT_EQ(reals_whole, reals_single) << where;
+      EXPECT_EQ(block_sizes(), reals_blocks) << where;
+      const std::size_t total = count * 8 + static_cast<std::size_t>(lead);
+      std::vector<std::size_t> expected_blocks(total / 1024, 1024);
+      expected_blocks.push_back(total % 1024);
+      EXPECT_EQ(reals_blocks, expected_blocks) << where;
 
-    const Bytes ints_whole = stream_of([&](vesk::CrcHasher& h) {
-      lead_in(h);
-      h.addData(vesk::DataTypeId::INTEGER, static_cast<unsigned int>(integers.size()),
-                integers.data());
-    });
-    const Bytes ints_single = stream_of([&](vesk::CrcHasher& h) {
-      lead_in(h);
-      for (int v : integers)
-        h.addValue(v);
-    });
-    EXPECT_EQ(ints_whole, ints_single) << "lead " << lead;
+      const Bytes ints_whole = stream_of([&](vesk::CrcHasher& h) {
+        lead_in(h);
+        h.addData(vesk::DataTypeId::INTEGER, static_cast<unsigned int>(count), integers.data());
+      });
+      const Bytes ints_single = stream_of([&](vesk::CrcHasher& h) {
+        lead_in(h);
+        for (int v : integers)
+          h.addValue(v);
+      });
+      EXPECT_EQ(ints_whole, ints_single) << where;
+    }
   }
 }
 
