@@ -17,7 +17,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <utility>
@@ -262,63 +261,58 @@ void Table::unmake_record(const Entry* record) {
 __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned int size,
                                                      std::uint64_t key) {
   const unsigned int hash = host_hash_n_bytes(0, size, text);
-  // Every allocation the insertion needs (the record, the grown bucket counts, room in the
-  // counts and in the index) comes before anything visible changes: whichever fails leaves
-  // the table as it was, and a retry of the same text grows it at most once.
+  // Every allocation the insertion needs comes before anything a caller can see changes:
+  // the record, then room in the index (a larger index holds the same records), then room in
+  // the bucket counts, grown ones if need be, which take the place of the old only once
+  // nothing can fail. Whichever fails leaves the table as it was, and a retry of the same
+  // text grows it at most once.
   const Entry* record = make_record(text, size, hash);
-  std::optional<detail::BucketCounts> grown;
   unsigned int index = mBuckets.indexOf(hash);
   try {
-    if (mBuckets.size(index) >= kGrowthTrigger && growth_may_help(mBucketCount, mRecords.size())) {
-      grown.emplace(nextBucketCount());
-      recount(*grown, record);
-      index = grown->indexOf(hash);
-    }
-    (grown ? *grown : mBuckets).reserveOneMore(index);
     mRecords.reserveOneMore();
+    if (mBuckets.size(index) >= kGrowthTrigger && growth_may_help(mBucketCount, mRecords.size())) {
+      grow(record);
+      index = mBuckets.indexOf(hash);
+    } else {
+      mBuckets.reserveOneMore(index);
+    }
   } catch (...) {
     unmake_record(record);
     throw;
   }
-  if (grown)
-    adopt(*grown);
   mBuckets.add(index);
   mRecords.insert(key, record);
   return record;
 }
 
-unsigned int Table::grow() {
-  detail::BucketCounts next(nextBucketCount());
-  recount(next, nullptr);
-  adopt(next);
-  return mBucketCount;
-}
+unsigned int Table::grow() { return grow(nullptr); }
 
-unsigned int Table::nextBucketCount() const {
+unsigned int Table::grow(const Entry* pending) {
   if (mPreviousBucketCount >= kMaxSize - mBucketCount)
     throw std::length_error("vesk::table_string::Table: bucket count beyond 32 bits");
-  return mBucketCount + mPreviousBucketCount + 1;
-}
-
-// The stored hashes place every record again; no text is read or hashed again and no record
-// moves. The records are read in memory order, as the arena holds them.
-void Table::recount(detail::BucketCounts& counts, const Entry* pending) const {
-  mArena.forEach([&counts, pending](const void* block) {
+  const unsigned int count = mBucketCount + mPreviousBucketCount + 1;
+  // The stored hashes place every record again; no text is read or hashed again and no
+  // record moves. If an allocation fails here the old buckets stay in place untouched.
+  detail::BucketCounts next(count);
+  // The records are read in memory order, as the arena holds them.
+  mArena.forEach([&next, pending](const void* block) {
     const auto* record = static_cast<const Entry*>(block);
+    const std::size_t bytes = record_bytes(record->size());
     if (record != pending) {
-      const unsigned int index = counts.indexOf(record->hash());
-      counts.reserveOneMore(index);
-      counts.add(index);
+      const unsigned int index = next.indexOf(record->hash());
+      next.reserveOneMore(index);
+      next.add(index);
     }
-    return record_bytes(record->size());
+    return bytes;
   });
-}
-
-void Table::adopt(detail::BucketCounts& counts) {
-  mBuckets.swap(counts);
+  if (pending != nullptr)
+    next.reserveOneMore(next.indexOf(pending->hash()));
+  // Only now, with nothing left to fail, does the sequence advance.
+  mBuckets.swap(next);
   mPreviousBucketCount = mBucketCount;
-  mBucketCount = mBuckets.count();
+  mBucketCount = count;
   ++mRehashCount;
+  return count;
 }
 
 void Table::printStats(std::ostream& out) const {

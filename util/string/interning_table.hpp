@@ -297,13 +297,9 @@ private:
   template <class SameBytes>
   __attribute__((noinline)) const Entry* findOrInsert(const char* text, unsigned int size,
                                                       std::uint64_t key, SameBytes sameBytes);
-  // The bucket count after the current one; throws std::length_error beyond 32 bits.
-  unsigned int nextBucketCount() const;
-  // Counts every record but `pending` (a record made but not yet counted, or null) into
-  // `counts`, a set of empty buckets; throws std::bad_alloc.
-  void recount(detail::BucketCounts& counts, const Entry* pending) const;
-  // Makes `counts` the table's buckets, one growth further on; cannot fail.
-  void adopt(detail::BucketCounts& counts);
+  // grow(), leaving out `pending`, a record made but not yet counted (null for none), for
+  // which room is made in the new counts: it is counted in without allocating.
+  unsigned int grow(const Entry* pending);
   // A new record holding a copy of the `size` bytes at `text` (non-null), whose hash is
   // `hash`; throws std::bad_alloc.
   const Entry* make_record(const char* text, unsigned int size, unsigned int hash);
