@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -411,8 +410,8 @@ Outcome run_in_child(Failing failing, unsigned long point) {
   for (std::string line; std::getline(in, line) && !line.empty();)
     run.lines.push_back(line);
   in >> run.allocations >> run.growth_allocations >> run.mappings;
-  in.ignore(1);
-  run.table.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::streamoff at = in.tellg();
+  run.table = at < 0 ? std::string() : text.substr(static_cast<std::size_t>(at) + 1);
   return run;
 }
 
