@@ -70,8 +70,8 @@ namespace table_string {
 class Table;
 
 /// One interned text: its bytes, their count and their hash. A record held by the interning
-/// table owns a buffer of size() + 1 bytes (the text, then a NUL) that lives until the
-/// process ends; a lookup key only points at the caller's bytes.
+/// table has its text and a NUL right behind it (a text of nearly 4 GiB in a buffer of its
+/// own), both living until the process ends; a lookup key only points at the caller's bytes.
 class VESK_API Entry : public AllocatorBase {
 public:
   /// Lookup key over `size` bytes at `text`: copies nothing, hashes the bytes with

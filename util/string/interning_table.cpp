@@ -1,92 +1,15 @@
 // Interned-text records and the process-wide table that keeps one record per distinct text.
-#include "interning_table.hpp"
+#include "util/string/interning_table.hpp"
 
 #include "vesk/host/host_util.h"
 
-#include <sys/mman.h>
-#include <sys/random.h>
-#include <time.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <atomic>
 #include <cassert>
-#include <cerrno>
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <ostream>
 #include <stdexcept>
-#include <utility>
-#include <vector>
-
-// XXH3 compiled into this file alone: nothing of xxHash is linked or exported.
-#define XXH_INLINE_ALL
-#include <xxhash.h>
-
-namespace vesk::detail {
-
-namespace {
-
-// The secret of RecordIndex::keyOf: random bytes from the system, drawn on first use. Should
-// the system refuse them, the clock and addresses stand in: the index then finds every text
-// as well, only its keys are easier to guess.
-struct KeySecret {
-  unsigned char bytes[XXH3_SECRET_DEFAULT_SIZE];
-
-  KeySecret() {
-    std::size_t filled = 0;
-    while (filled < sizeof bytes) {
-      const ssize_t got = getrandom(bytes + filled, sizeof bytes - filled, 0);
-      if (got > 0)
-        filled += static_cast<std::size_t>(got);
-      else if (got != 0 && errno != EINTR)
-        break;
-    }
-    if (filled < sizeof bytes) {
-      timespec now{};
-      clock_gettime(CLOCK_REALTIME, &now);
-      std::uint64_t state = static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
-                            static_cast<std::uint64_t>(now.tv_nsec) +
-                            (reinterpret_cast<std::uintptr_t>(this) << 16) +
-                            static_cast<std::uint64_t>(getpid());
-      for (unsigned char& byte : bytes) {
-        state = state * 6364136223846793005u + 1442695040888963407u;
-        byte = static_cast<unsigned char>(state >> 56);
-      }
-    }
-  }
-};
-
-__attribute__((noinline, cold)) const KeySecret* make_key_secret() {
-  static const KeySecret secret;
-  return &secret;
-}
-
-// The secret once made; a load and a test on every later use, and no call on the lookup path.
-std::atomic<const KeySecret*> gKeySecret{nullptr};
-
-inline const KeySecret& key_secret() {
-  const KeySecret* secret = gKeySecret.load(std::memory_order_acquire);
-  if (__builtin_expect(secret == nullptr, 0)) {
-    secret = make_key_secret();
-    gKeySecret.store(secret, std::memory_order_release);
-  }
-  return *secret;
-}
-
-}  // namespace
-
-// RecordIndex::keyOf, for inlining where the size is known to be small: XXH3 then compiles to
-// its short path alone, with no registers to save.
-inline std::uint64_t key_of(const char* text, std::size_t size) {
-  const KeySecret& secret = key_secret();
-  return XXH3_64bits_withSecret(text, size, secret.bytes, sizeof secret.bytes);
-}
-
-}  // namespace vesk::detail
 
 namespace vesk::table_string {
 
@@ -233,7 +156,7 @@ std::size_t record_bytes(unsigned int size) {
 }
 }  // namespace
 
-const Entry* Table::make_record(const char* text, unsigned int size, unsigned int hash) {
+const Entry* Table::makeRecord(const char* text, unsigned int size, unsigned int hash) {
   if (is_outsized(size)) {
     const Entry key(text, size, hash);
     void* block = mArena.take(record_bytes(size));
@@ -250,7 +173,7 @@ const Entry* Table::make_record(const char* text, unsigned int size, unsigned in
   return ::new (static_cast<void*>(block)) Entry(copy, size, hash);
 }
 
-void Table::unmake_record(const Entry* record) {
+void Table::unmakeRecord(const Entry* record) {
   const unsigned int size = record->size();
   record->~Entry();
   mArena.giveBack(const_cast<Entry*>(record), record_bytes(size));
@@ -266,7 +189,7 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
   // the bucket counts, grown ones if need be, which take the place of the old only once
   // nothing can fail. Whichever fails leaves the table as it was, and a retry of the same
   // text grows it at most once.
-  const Entry* record = make_record(text, size, hash);
+  const Entry* record = makeRecord(text, size, hash);
   unsigned int index = mBuckets.indexOf(hash);
   try {
     mRecords.reserveOneMore();
@@ -277,7 +200,7 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
       mBuckets.reserveOneMore(index);
     }
   } catch (...) {
-    unmake_record(record);
+    unmakeRecord(record);
     throw;
   }
   mBuckets.add(index);
@@ -342,220 +265,3 @@ void Table::printStats(std::ostream& out) const {
 }
 
 }  // namespace vesk::table_string
-
-namespace vesk::detail {
-
-// Blocks of this many bytes and more are mapped from the system on their own: a zero page
-// becomes resident only once written, so counts of buckets that stay empty (all but one when
-// an input gives its texts one hash) take no memory, and an outgrown block goes back to the
-// system at once instead of staying in the allocator's free lists, whatever their state.
-constexpr std::size_t kMappedBytes = std::size_t{128} * 1024;
-
-// Mappings of this size and more are aligned to it and offered huge pages: a lookup in an
-// index of millions of slots then misses no address translation.
-constexpr std::size_t kHugePageBytes = std::size_t{2} * 1024 * 1024;
-
-namespace {
-
-std::size_t page_rounded(std::size_t bytes) {
-  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  return (bytes + page - 1) / page * page;
-}
-
-}  // namespace
-
-void* map_zeroed(std::size_t bytes) {
-  if (bytes < kMappedBytes) {
-    // calloc rather than a zero-filled new[]: the block is not written twice.
-    void* block = std::calloc(bytes != 0 ? bytes : 1, 1);
-    if (block == nullptr)
-      throw std::bad_alloc();
-    return block;
-  }
-  const std::size_t length = page_rounded(bytes);
-  const std::size_t slack = length >= kHugePageBytes ? kHugePageBytes : 0;
-  void* mapped =
-      mmap(nullptr, length + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED)
-    throw std::bad_alloc();
-  if (slack == 0)
-    return mapped;
-  // The mapping, cut down to `length` bytes from a huge-page boundary.
-  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
-  const std::uintptr_t aligned = (start + slack - 1) / slack * slack;
-  if (aligned != start)
-    munmap(mapped, aligned - start);
-  if (aligned - start != slack)
-    munmap(reinterpret_cast<void*>(aligned + length), slack - (aligned - start));
-  madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
-  return reinterpret_cast<void*>(aligned);
-}
-
-void unmap(void* block, std::size_t bytes) {
-  if (bytes < kMappedBytes)
-    std::free(block);
-  else if (block != nullptr)
-    munmap(block, page_rounded(bytes));
-}
-
-void* RecordArena::take(std::size_t bytes) {
-  if (bytes > kOwnBlockFrom) {
-    void* block = vesk_calloc(1, static_cast<unsigned int>(sizeof(Header) + bytes));
-    if (block == nullptr)
-      throw std::bad_alloc();
-    auto* header = ::new (block) Header{mOwnNewest, 0};
-    mOwnNewest = block;
-    return header + 1;
-  }
-  bytes = rounded(bytes);
-  if (mLeft < bytes) {
-    void* block = vesk_calloc(1, static_cast<unsigned int>(mNextBlock));
-    if (block == nullptr)
-      throw std::bad_alloc();
-    if (mNewest != nullptr)
-      static_cast<Header*>(mNewest)->used =
-          static_cast<std::size_t>(mCursor - static_cast<char*>(mNewest));
-    auto* header = ::new (block) Header{mNewest, 0};
-    mNewest = block;
-    mCursor = reinterpret_cast<char*>(header + 1);
-    mLeft = mNextBlock - sizeof(Header);
-    if (mNextBlock < (std::size_t{1} << 20))
-      mNextBlock *= 2;
-  }
-  void* taken = mCursor;
-  mCursor += bytes;
-  mLeft -= bytes;
-  return taken;
-}
-
-void RecordArena::giveBack(void* record, std::size_t bytes) {
-  if (bytes > kOwnBlockFrom) {
-    auto* header = static_cast<Header*>(record) - 1;
-    assert(header == mOwnNewest);
-    mOwnNewest = header->previous;
-    vesk_free(header);
-    return;
-  }
-  bytes = rounded(bytes);
-  assert(static_cast<char*>(record) + bytes == mCursor);
-  // Zero again, so that a record cut here later finds its NUL.
-  std::memset(record, 0, bytes);
-  mCursor -= bytes;
-  mLeft += bytes;
-}
-
-BucketCounts::BucketCounts(unsigned int count)
-    : mSizes(static_cast<std::uint8_t*>(map_zeroed(count))), mCount(count), mModulus(count) {}
-
-BucketCounts::~BucketCounts() { unmap(mSizes, mCount); }
-
-namespace {
-
-// The entry of `index` in a list of (bucket, size) sorted by bucket, or where it would go.
-template <class Large>
-auto large_entry(Large& large, unsigned int index) {
-  return std::lower_bound(large.begin(), large.end(), index,
-                          [](const auto& entry, unsigned int b) { return entry.first < b; });
-}
-
-}  // namespace
-
-// The buckets of kCounted records or more are searched by halving: an input can make many of
-// them, one per hash it repeats, and each text it adds must still cost little.
-unsigned int BucketCounts::counted(unsigned int index) const {
-  const auto entry = large_entry(mLarge, index);
-  assert(entry != mLarge.end() && entry->first == index);
-  return entry->second;
-}
-
-void BucketCounts::reserveOneMore(unsigned int index) {
-  if (mSizes[index] == kCounted - 1)
-    mLarge.reserve(mLarge.size() + 1);
-}
-
-void BucketCounts::add(unsigned int index) {
-  std::uint8_t& size = mSizes[index];
-  if (size < kCounted - 1) {
-    ++size;
-  } else if (size == kCounted - 1) {
-    size = kCounted;
-    // reserveOneMore made the room: inserting moves entries but allocates nothing.
-    mLarge.insert(large_entry(mLarge, index), {index, unsigned{kCounted}});
-  } else {
-    ++large_entry(mLarge, index)->second;
-  }
-}
-
-void BucketCounts::swap(BucketCounts& other) {
-  std::swap(mSizes, other.mSizes);
-  std::swap(mCount, other.mCount);
-  std::swap(mModulus, other.mModulus);
-  mLarge.swap(other.mLarge);
-}
-
-__attribute__((noinline)) std::uint64_t RecordIndex::keyOf(const char* text, std::size_t size) {
-  return key_of(text, size);
-}
-
-RecordIndex::RecordIndex() : RecordIndex(8) {}
-
-RecordIndex::RecordIndex(std::size_t groups)
-    : mGroups(static_cast<Group*>(map_zeroed(groups * sizeof(Group)))), mGroupMask(groups - 1) {}
-
-RecordIndex::~RecordIndex() { unmap(mGroups, (mGroupMask + 1) * sizeof(Group)); }
-
-void RecordIndex::reserveOneMore() {
-  if (mSize + 1 > capacity())
-    rehash((mGroupMask + 1) * 2);
-}
-
-void RecordIndex::insert(std::uint64_t key, const table_string::Entry* record) {
-  assert(mSize + 1 <= capacity());
-  place(key, record);
-  ++mSize;
-}
-
-void RecordIndex::place(std::uint64_t key, const table_string::Entry* record) {
-  std::size_t group = static_cast<std::size_t>(key) & mGroupMask;
-  for (std::size_t step = 1;; ++step) {
-    Group& slots = mGroups[group];
-    const unsigned int free = scan(slots.controls, 0).free;
-    if (free != 0) {
-      const auto slot = static_cast<std::size_t>(__builtin_ctz(free));
-      slots.controls[slot] = controlOf(key);
-      slots.records[slot] = record;
-      return;
-    }
-    group = (group + step) & mGroupMask;
-  }
-}
-
-// The keys are not kept: each record's text is hashed again. The records are fetched ahead,
-// and each new group is asked for some records before it is written, so that the misses
-// overlap. The old slots stay in place until nothing can fail.
-void RecordIndex::rehash(std::size_t groups) {
-  if (groups > std::numeric_limits<std::size_t>::max() / sizeof(Group))
-    throw std::bad_alloc();
-  RecordIndex next(groups);
-  constexpr std::size_t kAhead = 8;
-  struct Pending {
-    const table_string::Entry* record;
-    std::uint64_t key;
-  } pending[kAhead];
-  std::size_t count = 0;
-  forEach([&](const table_string::Entry* record) {
-    Pending& entry = pending[count++ % kAhead];
-    if (count > kAhead)
-      next.place(entry.key, entry.record);
-    entry = {record, keyOf(record->text(), record->size())};
-    __builtin_prefetch(&next.mGroups[entry.key & next.mGroupMask]);
-  });
-  for (std::size_t k = count > kAhead ? count - kAhead : 0; k < count; ++k)
-    next.place(pending[k % kAhead].key, pending[k % kAhead].record);
-  next.mSize = mSize;
-  std::swap(mGroups, next.mGroups);
-  std::swap(mGroupMask, next.mGroupMask);
-  std::swap(mSize, next.mSize);
-}
-
-}  // namespace vesk::detail

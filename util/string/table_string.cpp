@@ -1,5 +1,5 @@
 // TableString: the handle to an interned text, and the process-wide table it interns into.
-#include "interning_table.hpp"
+#include "util/string/interning_table.hpp"
 
 #include <cstring>
 #include <limits>

@@ -1,0 +1,67 @@
+// Zero-filled blocks of the library's own tables: calloc for small ones, anonymous pages of
+// the system for large ones.
+#include "util/base/mapped_memory.hpp"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+namespace vesk::detail {
+
+// Blocks of this many bytes and more are mapped from the system on their own: a zero page
+// becomes resident only once written, so counts of buckets that stay empty (all but one when
+// an input gives its texts one hash) take no memory, and an outgrown block goes back to the
+// system at once instead of staying in the allocator's free lists, whatever their state.
+constexpr std::size_t kMappedBytes = std::size_t{128} * 1024;
+
+// Mappings of this size and more are aligned to it and offered huge pages: a lookup in an
+// index of millions of slots then misses no address translation.
+constexpr std::size_t kHugePageBytes = std::size_t{2} * 1024 * 1024;
+
+namespace {
+
+std::size_t page_rounded(std::size_t bytes) {
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  return (bytes + page - 1) / page * page;
+}
+
+}  // namespace
+
+void* map_zeroed(std::size_t bytes) {
+  if (bytes < kMappedBytes) {
+    // calloc rather than a zero-filled new[]: the block is not written twice.
+    void* block = std::calloc(bytes != 0 ? bytes : 1, 1);
+    if (block == nullptr)
+      throw std::bad_alloc();
+    return block;
+  }
+  const std::size_t length = page_rounded(bytes);
+  const std::size_t slack = length >= kHugePageBytes ? kHugePageBytes : 0;
+  void* mapped =
+      mmap(nullptr, length + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED)
+    throw std::bad_alloc();
+  if (slack == 0)
+    return mapped;
+  // The mapping, cut down to `length` bytes from a huge-page boundary.
+  char* const base = static_cast<char*>(mapped);
+  const std::size_t lead = (slack - reinterpret_cast<std::uintptr_t>(base) % slack) % slack;
+  char* const aligned = base + lead;
+  if (lead != 0)
+    munmap(base, lead);
+  munmap(aligned + length, slack - lead);
+  madvise(aligned, length, MADV_HUGEPAGE);
+  return aligned;
+}
+
+void unmap(void* block, std::size_t bytes) {
+  if (bytes < kMappedBytes)
+    std::free(block);
+  else if (block != nullptr)
+    munmap(block, page_rounded(bytes));
+}
+
+}  // namespace vesk::detail

@@ -1,0 +1,17 @@
+// Zero-filled blocks of the library's own tables, taken from the system rather than the host.
+#ifndef VESK_UTIL_BASE_MAPPED_MEMORY_HPP
+#define VESK_UTIL_BASE_MAPPED_MEMORY_HPP
+
+#include <cstddef>
+
+namespace vesk::detail {
+
+/// `bytes` zero bytes aligned for any scalar; from the system's own pages from 128 KiB on,
+/// so that only the pages written become resident. Throws std::bad_alloc.
+void* map_zeroed(std::size_t bytes);
+/// Releases a block of map_zeroed(`bytes`); null is ignored.
+void unmap(void* block, std::size_t bytes);
+
+}  // namespace vesk::detail
+
+#endif

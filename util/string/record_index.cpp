@@ -1,0 +1,89 @@
+// The index that finds the interning table's records by their texts, and the secret that
+// keys them.
+#include "util/string/record_index.hpp"
+
+#include "util/base/mapped_memory.hpp"
+
+#include <sys/random.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cassert>
+#include <cerrno>
+#include <limits>
+#include <new>
+#include <utility>
+
+namespace vesk::detail {
+
+KeySecret::KeySecret() {
+  std::size_t filled = 0;
+  while (filled < sizeof bytes) {
+    const ssize_t got = getrandom(bytes + filled, sizeof bytes - filled, 0);
+    if (got > 0)
+      filled += static_cast<std::size_t>(got);
+    else if (got != 0 && errno != EINTR)
+      break;
+  }
+  if (filled < sizeof bytes) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::uint64_t state = static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+                          static_cast<std::uint64_t>(now.tv_nsec) +
+                          (reinterpret_cast<std::uintptr_t>(this) << 16) +
+                          static_cast<std::uint64_t>(getpid());
+    for (unsigned char& byte : bytes) {
+      state = state * 6364136223846793005u + 1442695040888963407u;
+      byte = static_cast<unsigned char>(state >> 56);
+    }
+  }
+}
+
+std::atomic<const KeySecret*> gKeySecret{nullptr};
+
+__attribute__((noinline, cold)) const KeySecret* make_key_secret() {
+  static const KeySecret secret;
+  gKeySecret.store(&secret, std::memory_order_release);
+  return &secret;
+}
+
+__attribute__((noinline)) std::uint64_t RecordIndex::keyOf(const char* text, std::size_t size) {
+  return key_of(text, size);
+}
+
+RecordIndex::RecordIndex() : RecordIndex(8) {}
+
+RecordIndex::RecordIndex(std::size_t groups)
+    : mGroups(static_cast<Group*>(map_zeroed(groups * sizeof(Group)))), mGroupMask(groups - 1) {}
+
+RecordIndex::~RecordIndex() { unmap(mGroups, (mGroupMask + 1) * sizeof(Group)); }
+
+// The keys are not kept: each record's text is hashed again. The records are fetched ahead,
+// and each new group is asked for some records before it is written, so that the misses
+// overlap. The old slots stay in place until nothing can fail.
+void RecordIndex::rehash(std::size_t groups) {
+  if (groups > std::numeric_limits<std::size_t>::max() / sizeof(Group))
+    throw std::bad_alloc();
+  RecordIndex next(groups);
+  constexpr std::size_t kAhead = 8;
+  struct Pending {
+    const table_string::Entry* record;
+    std::uint64_t key;
+  } pending[kAhead];
+  std::size_t count = 0;
+  forEach([&](const table_string::Entry* record) {
+    Pending& entry = pending[count++ % kAhead];
+    if (count > kAhead)
+      next.place(entry.key, entry.record);
+    entry = {record, keyOf(record->text(), record->size())};
+    __builtin_prefetch(&next.mGroups[entry.key & next.mGroupMask]);
+  });
+  for (std::size_t k = count > kAhead ? count - kAhead : 0; k < count; ++k)
+    next.place(pending[k % kAhead].key, pending[k % kAhead].record);
+  next.mSize = mSize;
+  std::swap(mGroups, next.mGroups);
+  std::swap(mGroupMask, next.mGroupMask);
+  std::swap(mSize, next.mSize);
+}
+
+}  // namespace vesk::detail
