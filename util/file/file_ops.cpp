@@ -1,6 +1,7 @@
 // File and directory operations over Boost.Filesystem; its filesystem_error reaches the caller.
 #include "vesk/file.hpp"
 
+#include "util/file/filesystem_error.hpp"
 #include "util/file/path_form.hpp"
 #include "util/file/tree_removal.hpp"
 #include "vesk/host/host_util.h"

@@ -19,7 +19,7 @@ std::size_t leaf_start(const GenericPathView& g) {
     return 0;
   if (size > 0 && g.separator(size - 1))
     return size - 1;
-  const std::size_t last = g.last_separator(size);
+  const std::size_t last = g.lastSeparator(size);
   if (last != npos)
     return last == 1 && g.separator(0) ? 0 : last + 1;  // "//net" is a single element
   // Without a separator, a drive's ':' ends the prefix unless it is the last character.

@@ -38,7 +38,7 @@ public:
 
   /// Position of the last separator before `end` (at most size()), or npos. Costs two
   /// vectorised backward scans, the second only over what follows the last '/'.
-  std::size_t last_separator(std::size_t end) const noexcept {
+  std::size_t lastSeparator(std::size_t end) const noexcept {
     const void* slash = memrchr(mData, '/', end);
     const std::size_t after = slash != nullptr ? offset(slash) + 1 : 0;
     if (const void* backslash = memrchr(mData + after, '\\', end - after))

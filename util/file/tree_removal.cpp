@@ -3,6 +3,8 @@
 // unlinkat; no path is ever rebuilt to act on an entry.
 #include "util/file/tree_removal.hpp"
 
+#include "util/file/filesystem_error.hpp"
+
 #include <boost/filesystem.hpp>
 
 #include <dirent.h>
@@ -20,11 +22,6 @@
 namespace vesk::detail {
 
 namespace fs = boost::filesystem;
-
-void raise_filesystem_error(const char* operation, const std::string& path, int error) {
-  throw fs::filesystem_error(operation, fs::path(path),
-                             boost::system::error_code(error, boost::system::system_category()));
-}
 
 namespace {
 
@@ -118,7 +115,7 @@ private:
       }
       if (top && !S_ISDIR(status.st_mode)) {
         if (S_ISLNK(status.st_mode))
-          remove_top_link(name);
+          removeTopLink(name);
         return false;
       }
       if (other || !S_ISDIR(status.st_mode)) {
@@ -128,7 +125,7 @@ private:
           continue;  // a directory now, since it was listed
         raise(kRemove, name, errno);
       }
-      const int fd = open_directory(dir, name);
+      const int fd = openDirectory(dir, name);
       if (fd < 0) {
         if (errno == ENOENT)
           return false;
@@ -153,7 +150,7 @@ private:
       }
       if (top)
         mTopDevice = identity.device;
-      if (mount_root(opened, identity.device, top)) {
+      if (mountRoot(opened, identity.device, top)) {
         // Another file system's content is not the tree's: the mount point is removed as an
         // empty directory would be, which the system refuses while it is mounted.
         close(fd);
@@ -167,7 +164,7 @@ private:
   }
 
   // A link at the top is removed as a link when it points to a directory; its target stays.
-  void remove_top_link(const char* name) {
+  void removeTopLink(const char* name) {
     if (!fs::is_directory(fs::status(fs::path(mPath))))
       return;
     // EISDIR: a directory has taken the link's place since; it is not removed unexamined.
@@ -175,7 +172,7 @@ private:
       raise(kRemove, name, errno);
   }
 
-  bool mount_root(const struct statx& opened, dev_t device, bool top) const {
+  bool mountRoot(const struct statx& opened, dev_t device, bool top) const {
     if ((opened.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0)
       return (opened.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
     // Kernels that do not report mount roots: another device is another file system.
@@ -251,7 +248,7 @@ private:
     Level& level = mLevels[index];
     if (level.stream != nullptr)
       return level.stream;
-    const int fd = open_directory(dirfd(mLevels[index + 1].stream), "..");
+    const int fd = openDirectory(dirfd(mLevels[index + 1].stream), "..");
     struct stat status;
     int error = fd < 0 || fstat(fd, &status) != 0 ? errno
                 : Identity{status.st_dev, status.st_ino} == level.identity ? 0
@@ -271,7 +268,7 @@ private:
 
   // Opens a directory to list it; when the process is out of descriptors, the shallowest open
   // level gives its own back and the open is tried again.
-  int open_directory(int dir, const char* name) {
+  int openDirectory(int dir, const char* name) {
     for (;;) {
       const int fd = openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       if (fd >= 0 || (errno != EMFILE && errno != ENFILE) || !shed())

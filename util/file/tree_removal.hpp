@@ -1,17 +1,10 @@
-// Removal of a directory tree through descriptors of the directories it holds, and the
-// filesystem error that the removal functions raise for a failed system call.
+// Removal of a directory tree through descriptors of the directories it holds.
 #ifndef VESK_UTIL_FILE_TREE_REMOVAL_HPP
 #define VESK_UTIL_FILE_TREE_REMOVAL_HPP
 
 #include <string>
 
 namespace vesk::detail {
-
-/// Raises boost::filesystem::filesystem_error for `operation` (the name the dependency gives
-/// the same operation, e.g. "boost::filesystem::remove") on `path` with the system error
-/// number `error`, as the dependency itself would.
-[[noreturn]] void raise_filesystem_error(const char* operation, const std::string& path,
-                                         int error);
 
 /// Removes the directory named by `path` (generic form) with everything in it. Every entry is
 /// examined and removed relative to a descriptor of the directory holding it, so a link is never
