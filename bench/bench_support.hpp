@@ -1,4 +1,5 @@
-// Inputs shared by the benchmark programs.
+// What the benchmark programs share: inputs that are the same on every run, the timing of ours
+// and a peer in turns, and the sizes of the curves.
 #ifndef VESK_BENCH_BENCH_SUPPORT_HPP
 #define VESK_BENCH_BENCH_SUPPORT_HPP
 

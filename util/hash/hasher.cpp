@@ -25,7 +25,8 @@ std::array<unsigned char, 8> two_words(std::uint32_t first, std::uint32_t second
 constexpr std::size_t kBlockSize = 1024;
 
 // Programming errors of this file are reported with a fixed source name and line, so that the
-// report is the same in every build.
+// report is the same in every build. Both are part of what callers see of the report, which
+// hosts match on: the line is the one it has always named, not where the call now stands.
 constexpr const char* kUnreachable = "shouldn't get here";
 constexpr const char* kSourceFile = "util/hash/hasher";
 constexpr int kSourceLine = 28;
@@ -62,10 +63,6 @@ void encode_reals(unsigned char* __restrict out, const unsigned char* __restrict
       out[8 * i + k] = in[8 * i + kRealOffsets[k]];
 }
 
-void copy_bytes(unsigned char* out, const unsigned char* in, std::size_t count) {
-  std::memcpy(out, in, count);
-}
-
 // While the algorithm hashes one block, the caller's block this far ahead is asked for. The
 // algorithm reads only the encoded block, so nothing reads the caller's array while it runs
 // and the processor's own prefetching does not get ahead of the encoder; an array that comes
@@ -82,16 +79,17 @@ inline void prefetch_block(const unsigned char* block) {
 
 struct ElementRoutine {
   std::size_t size;
+  // Null for the one-byte types, whose bytes go to the stream unchanged.
   void (*encode)(unsigned char*, const unsigned char*, std::size_t);
 };
 
 // Indexed by DataTypeId::Type.
 constexpr ElementRoutine kElementRoutines[5] = {
-    {1, copy_bytes},    // LOGICAL: the byte unchanged
+    {1, nullptr},       // LOGICAL: the byte unchanged, through addBytes
     {8, encode_reals},  // REAL
     {4, encode_words},  // INTEGER
     {4, encode_words},  // UINTEGER
-    {1, copy_bytes},    // STRING: the byte unchanged
+    {1, nullptr},       // STRING: the byte unchanged, through addBytes
 };
 
 }  // namespace
