@@ -6,10 +6,11 @@
 #include <vesk/foundation_util.hpp>
 #include <vesk/host/host_util.h>
 
-#include "exe/test_errors.hpp"
-#include "file/scratch_dir.hpp"
-#include "support/host_hook.hpp"
+#include "support/host_fake.hpp"
+#include "support/scratch_dir.hpp"
 #include "support/system_memory.hpp"
+#include "support/table_report.hpp"
+#include "support/test_errors.hpp"
 
 #include <gtest/gtest.h>
 
@@ -32,47 +33,23 @@ extern "C" int __lsan_do_recoverable_leak_check() __attribute__((weak));
 namespace {
 
 enum class Failing { None, One, FromOn };
-Failing gFailing = Failing::None;
-unsigned long gPoint = 0;  // the allocation, counted from 1, that fails first
-unsigned long gAllocations = 0;
 unsigned long gSystemAllocations = 0;
 unsigned long gMappings = 0;
 unsigned long gGrowthAllocations = 0;  // made by the text that grows the table and its index
 
-bool next_allocation_fails() {
-  ++gAllocations;
-  return (gFailing == Failing::One && gAllocations == gPoint) ||
-         (gFailing == Failing::FromOn && gAllocations >= gPoint);
-}
-
+// The system's allocations fail in the same sequence as the host's, which the host fake counts.
 bool next_system_allocation_fails(const char* call) {
   ++gSystemAllocations;
   gMappings += std::strcmp(call, "mmap") == 0 ? 1 : 0;
-  return next_allocation_fails();
+  return vesk::testing::next_host_allocation_fails();
 }
 
 }  // namespace
 
-// The host's three allocators, for this whole program.
-extern "C" void* host_malloc_checked(unsigned int size) {
-  static auto* next = vesk::testing::next_definition<void*(unsigned int)>("host_malloc_checked");
-  return next_allocation_fails() ? nullptr : next(size);
-}
-
-extern "C" void* host_calloc_checked(unsigned int a, unsigned int b) {
-  static auto* next =
-      vesk::testing::next_definition<void*(unsigned int, unsigned int)>("host_calloc_checked");
-  return next_allocation_fails() ? nullptr : next(a, b);
-}
-
-extern "C" char* host_strdup(const char* s) {
-  static auto* next = vesk::testing::next_definition<char*(const char*)>("host_strdup");
-  return next_allocation_fails() ? nullptr : next(s);
-}
-
 namespace {
 
 using namespace vesk;
+using vesk::testing::table_report;
 
 // ---- The workload
 
@@ -113,12 +90,6 @@ std::string joined(const Value* values, std::size_t count) {
   std::ostringstream out;
   for (std::size_t i = 0; i < count; ++i)
     out << std::hex << values[i] << ' ';
-  return out.str();
-}
-
-std::string table_report() {
-  std::ostringstream out;
-  TableString::stats(out);
   return out.str();
 }
 
@@ -372,8 +343,12 @@ Outcome run_in_child(Failing failing, unsigned long point) {
     close(pipe_ends[0]);
     std::string out;
     {
-      gFailing = failing;
-      gPoint = point;
+      if (failing == Failing::One)
+        vesk::testing::fail_host_allocation(point);
+      else if (failing == Failing::FromOn)
+        vesk::testing::fail_host_allocations_from(point);
+      else
+        vesk::testing::fail_no_host_allocation();
       vesk::testing::system_allocation_fails = next_system_allocation_fails;
       Transcript t;
       try {
@@ -382,11 +357,12 @@ Outcome run_in_child(Failing failing, unsigned long point) {
         std::fprintf(stderr, "undocumented exception: %s\n", e.what());
         _exit(2);
       }
-      gFailing = Failing::None;
+      const unsigned long allocations = vesk::testing::host_allocations_counted();
+      vesk::testing::fail_no_host_allocation();
       for (const std::string& line : t.lines)
         out += line + '\n';
-      out += '\n' + std::to_string(gAllocations) + ' ' + std::to_string(gGrowthAllocations) +
-             ' ' + std::to_string(gMappings) + '\n' + table_report();
+      out += '\n' + std::to_string(allocations) + ' ' + std::to_string(gGrowthAllocations) + ' ' +
+             std::to_string(gMappings) + '\n' + table_report();
     }
     const bool leaked =
         &__lsan_do_recoverable_leak_check != nullptr && __lsan_do_recoverable_leak_check() != 0;

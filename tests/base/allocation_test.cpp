@@ -1,8 +1,8 @@
-// Tests of the allocation and assertion entry points, watched through interposed host functions.
+// Tests of the allocation and assertion entry points, watched through the host fake.
 #include <vesk/base.hpp>
 #include <vesk/host/host_util.h>
 
-#include "support/host_hook.hpp"
+#include "support/host_fake.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,64 +13,17 @@
 
 namespace {
 
-struct HostCall {
-  std::string name;
-  unsigned int a = 0, b = 0;
-  const void* block = nullptr;
-};
+using vesk::testing::allocation_calls;
+using vesk::testing::assert_calls;
 
-std::vector<HostCall> g_calls;
-bool g_watching = false;
-bool g_exhausted = false;
-std::string g_assert_message, g_assert_file;
-int g_assert_line = 0;
-
-void record(HostCall call) {
-  if (g_watching)
-    g_calls.push_back(std::move(call));
-}
-
+// Host calls from here on, with every allocation succeeding again at the end.
 class Watch {
 public:
-  Watch() {
-    g_calls.clear();
-    g_watching = true;
-  }
-  ~Watch() {
-    g_watching = false;
-    g_exhausted = false;
-  }
+  Watch() { vesk::testing::clear_host_calls(); }
+  ~Watch() { vesk::testing::fail_no_host_allocation(); }
 };
 
 }  // namespace
-
-// These definitions take the place of the host library's for this whole test program.
-extern "C" void* host_malloc_checked(unsigned int size) {
-  static auto* next = vesk::testing::next_definition<void*(unsigned int)>("host_malloc_checked");
-  void* block = g_exhausted ? nullptr : next(size);
-  record({"malloc", size, 0, block});
-  return block;
-}
-
-extern "C" void* host_calloc_checked(unsigned int a, unsigned int b) {
-  static auto* next =
-      vesk::testing::next_definition<void*(unsigned int, unsigned int)>("host_calloc_checked");
-  void* block = g_exhausted ? nullptr : next(a, b);
-  record({"calloc", a, b, block});
-  return block;
-}
-
-extern "C" void host_free(void* block) {
-  static auto* next = vesk::testing::next_definition<void(void*)>("host_free");
-  record({"free", 0, 0, block});
-  next(block);
-}
-
-extern "C" void host_assert(const char* message, const char* file, int line) {
-  g_assert_message = message;
-  g_assert_file = file;
-  g_assert_line = line;
-}
 
 namespace {
 
@@ -102,22 +55,24 @@ TEST(Allocation, EntryPointsPassTheirArgumentsUnchanged) {
   vesk_free(m);
   vesk_free(c);
   vesk_free(nullptr);
-  ASSERT_EQ(g_calls.size(), 5u);
-  EXPECT_EQ(g_calls[0].name, "malloc");
-  EXPECT_EQ(g_calls[0].a, 17u);
-  EXPECT_EQ(g_calls[1].name, "calloc");
-  EXPECT_EQ(g_calls[1].a, 3u);
-  EXPECT_EQ(g_calls[1].b, 5u);
-  EXPECT_EQ(g_calls[2].block, m);
-  EXPECT_EQ(g_calls[3].block, c);
-  EXPECT_EQ(g_calls[4].block, nullptr);
+  ASSERT_EQ(allocation_calls().size(), 5u);
+  EXPECT_EQ(allocation_calls()[0].name, "malloc");
+  EXPECT_EQ(allocation_calls()[0].a, 17u);
+  EXPECT_EQ(allocation_calls()[1].name, "calloc");
+  EXPECT_EQ(allocation_calls()[1].a, 3u);
+  EXPECT_EQ(allocation_calls()[1].b, 5u);
+  EXPECT_EQ(allocation_calls()[2].block, m);
+  EXPECT_EQ(allocation_calls()[3].block, c);
+  EXPECT_EQ(allocation_calls()[4].block, nullptr);
 }
 
 TEST(Allocation, AssertionReachesTheHostInOrder) {
+  Watch watch;
   vesk_assertion("no objects", "util/exe/exception", 60);
-  EXPECT_EQ(g_assert_message, "no objects");
-  EXPECT_EQ(g_assert_file, "util/exe/exception");
-  EXPECT_EQ(g_assert_line, 60);
+  ASSERT_EQ(assert_calls().size(), 1u);
+  EXPECT_EQ(assert_calls()[0].message, "no objects");
+  EXPECT_EQ(assert_calls()[0].file, "util/exe/exception");
+  EXPECT_EQ(assert_calls()[0].line, 60);
 }
 
 TEST(Allocation, ObjectsGetZeroFilledHostStorage) {
@@ -129,17 +84,17 @@ TEST(Allocation, ObjectsGetZeroFilledHostStorage) {
   EXPECT_EQ(probe->unset_double, 0.0);
   EXPECT_TRUE(all_zero(probe->unset_bytes, sizeof probe->unset_bytes));
   delete probe;
-  ASSERT_EQ(g_calls.size(), 2u);
-  EXPECT_EQ(g_calls[0].name, "calloc");
-  EXPECT_EQ(g_calls[0].a, sizeof(Probe));
-  EXPECT_EQ(g_calls[0].b, 1u);
-  EXPECT_EQ(g_calls[1].name, "free");
-  EXPECT_EQ(g_calls[1].block, g_calls[0].block);
+  ASSERT_EQ(allocation_calls().size(), 2u);
+  EXPECT_EQ(allocation_calls()[0].name, "calloc");
+  EXPECT_EQ(allocation_calls()[0].a, sizeof(Probe));
+  EXPECT_EQ(allocation_calls()[0].b, 1u);
+  EXPECT_EQ(allocation_calls()[1].name, "free");
+  EXPECT_EQ(allocation_calls()[1].block, allocation_calls()[0].block);
 }
 
 TEST(Allocation, ExhaustedHostGivesNullAndRunsNoConstructor) {
   Watch watch;
-  g_exhausted = true;
+  vesk::testing::fail_every_host_allocation();
   // Throws' constructor would throw if it ran.
   Throws* object = nullptr;
   EXPECT_NO_THROW(object = new Throws);
@@ -151,14 +106,14 @@ TEST(Allocation, ExhaustedHostGivesNullAndRunsNoConstructor) {
 // call, when it does not (a wrapped size would give a block too small for the object).
 TEST(Allocation, ObjectSizesUpTo32BitsReachTheHostWhole) {
   Watch watch;
-  g_exhausted = true;
+  vesk::testing::fail_every_host_allocation();
   EXPECT_EQ(vesk::AllocatorBase::operator new(0xFFFFFFFFu), nullptr);
-  ASSERT_EQ(g_calls.size(), 1u);
-  EXPECT_EQ(g_calls[0].a, 0xFFFFFFFFu);
-  EXPECT_EQ(g_calls[0].b, 1u);
+  ASSERT_EQ(allocation_calls().size(), 1u);
+  EXPECT_EQ(allocation_calls()[0].a, 0xFFFFFFFFu);
+  EXPECT_EQ(allocation_calls()[0].b, 1u);
   EXPECT_EQ(vesk::AllocatorBase::operator new(std::size_t{1} << 32), nullptr);
   EXPECT_EQ(vesk::AllocatorBase::operator new(std::size_t{1} << 32, nullptr), nullptr);
-  EXPECT_EQ(g_calls.size(), 1u);
+  EXPECT_EQ(allocation_calls().size(), 1u);
 }
 
 TEST(Allocation, PlacementFormUsesThePlaceAndAllocatesNothing) {
@@ -166,10 +121,10 @@ TEST(Allocation, PlacementFormUsesThePlaceAndAllocatesNothing) {
   Watch watch;
   auto* probe = new (place) Probe;
   EXPECT_EQ(static_cast<void*>(probe), place);
-  EXPECT_TRUE(g_calls.empty());
+  EXPECT_TRUE(allocation_calls().empty());
   delete probe;  // the place came from the host allocator, so delete returns it there
-  ASSERT_EQ(g_calls.size(), 1u);
-  EXPECT_EQ(g_calls[0].block, place);
+  ASSERT_EQ(allocation_calls().size(), 1u);
+  EXPECT_EQ(allocation_calls()[0].block, place);
 }
 
 TEST(Allocation, PlacementFormWithoutAPlaceAllocates) {
@@ -178,25 +133,25 @@ TEST(Allocation, PlacementFormWithoutAPlaceAllocates) {
   ASSERT_NE(probe, nullptr);
   EXPECT_EQ(probe->unset_int, 0);
   delete probe;
-  ASSERT_EQ(g_calls.size(), 2u);
-  EXPECT_EQ(g_calls[0].name, "calloc");
+  ASSERT_EQ(allocation_calls().size(), 2u);
+  EXPECT_EQ(allocation_calls()[0].name, "calloc");
 }
 
 TEST(Allocation, FailingConstructorInPlacementFormReleasesThePlace) {
   void* place = vesk_malloc(sizeof(Throws));
   Watch watch;
   EXPECT_THROW(new (place) Throws, std::runtime_error);
-  ASSERT_EQ(g_calls.size(), 1u);
-  EXPECT_EQ(g_calls[0].name, "free");
-  EXPECT_EQ(g_calls[0].block, place);
+  ASSERT_EQ(allocation_calls().size(), 1u);
+  EXPECT_EQ(allocation_calls()[0].name, "free");
+  EXPECT_EQ(allocation_calls()[0].block, place);
 }
 
 TEST(Allocation, FailingConstructorReleasesItsStorage) {
   Watch watch;
   EXPECT_THROW(new Throws, std::runtime_error);
-  ASSERT_EQ(g_calls.size(), 2u);
-  EXPECT_EQ(g_calls[1].name, "free");
-  EXPECT_EQ(g_calls[1].block, g_calls[0].block);
+  ASSERT_EQ(allocation_calls().size(), 2u);
+  EXPECT_EQ(allocation_calls()[1].name, "free");
+  EXPECT_EQ(allocation_calls()[1].block, allocation_calls()[0].block);
 }
 
 TEST(Allocation, AllocatePassesElementSizeThenCount) {
@@ -205,10 +160,10 @@ TEST(Allocation, AllocatePassesElementSizeThenCount) {
   ASSERT_NE(block, nullptr);
   EXPECT_TRUE(all_zero(block, 24));
   vesk::Allocate::deallocate(block);
-  ASSERT_EQ(g_calls.size(), 2u);
-  EXPECT_EQ(g_calls[0].a, 8u);
-  EXPECT_EQ(g_calls[0].b, 3u);
-  EXPECT_EQ(g_calls[1].block, block);
+  ASSERT_EQ(allocation_calls().size(), 2u);
+  EXPECT_EQ(allocation_calls()[0].a, 8u);
+  EXPECT_EQ(allocation_calls()[0].b, 3u);
+  EXPECT_EQ(allocation_calls()[1].block, block);
 }
 
 TEST(Allocation, AssignmentOfTheEmptyBasesReturnsTheTarget) {

@@ -7,6 +7,8 @@
 #include <vesk/hash.hpp>
 #include <vesk/string.hpp>
 
+#include "support/table_report.hpp"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -47,16 +49,7 @@ unsigned long run_together(unsigned int count,
   return total;
 }
 
-unsigned int rehash_count() {
-  std::ostringstream out;
-  vesk::TableString::stats(out);
-  const std::string report = out.str();
-  const std::string label = "# of rehashes";
-  const std::size_t at = report.find(label);
-  if (at == std::string::npos)
-    return 0;
-  return static_cast<unsigned int>(std::stoul(report.substr(report.find(':', at) + 1)));
-}
+unsigned long rehash_count() { return vesk::testing::table_figures()[4]; }
 
 std::string new_text(unsigned int i) { return "fresh/" + std::to_string(i * 2654435761u) + ".x"; }
 
@@ -82,7 +75,7 @@ TEST(Concurrency, InternedStringsAreReadWhileOneThreadInterns) {
   // Slots default to the empty text, interned here before any thread starts.
   std::vector<vesk::TableString> published(kNew);
   std::atomic<unsigned int> publishedCount{0};
-  const unsigned int rehashesBefore = rehash_count();
+  const unsigned long rehashesBefore = rehash_count();
 
   const unsigned long mismatches = run_together(kReaders + 1, [&](unsigned int t) {
     unsigned long bad = 0;

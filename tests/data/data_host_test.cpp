@@ -3,7 +3,7 @@
 #include "vesk/data.hpp"
 #include "vesk/host/host_util.h"
 
-#include "support/host_hook.hpp"
+#include "support/host_fake.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,37 +13,13 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-struct Assertion {
-  std::string message, file;
-  int line;
-};
-std::vector<Assertion> gAssertions;
-int gCallocs = 0;
-std::vector<void*> gFreed;
-
-}  // namespace
-
-extern "C" void host_assert(const char* message, const char* file, int line) {
-  gAssertions.push_back({message, file, line});
-}
-
-extern "C" void* host_calloc_checked(unsigned int a, unsigned int b) {
-  ++gCallocs;
-  return vesk::testing::next_definition<void*(unsigned int, unsigned int)>(
-      "host_calloc_checked")(a, b);
-}
-
-extern "C" void host_free(void* block) {
-  gFreed.push_back(block);
-  vesk::testing::next_definition<void(void*)>("host_free")(block);
-}
-
 namespace vesk {
 namespace {
 
 using DataTypeId::Type;
+using testing::assert_calls;
+using testing::blocks_of;
+using testing::clear_host_calls;
 
 Type type_value(int value) { return static_cast<Type>(value); }
 
@@ -56,13 +32,13 @@ TEST(OutOfRangeTypes, ConvertDataReportsOnceAndWritesNothing) {
       SCOPED_TRACE(::testing::Message() << bad << " with " << good);
       unsigned char dst[16];
       std::memset(dst, 0xAB, sizeof dst);
-      gAssertions.clear();
+      clear_host_calls();
       convert_data(2, type_value(bad), src, type_value(good), dst);
       convert_data(2, type_value(good), src, type_value(bad), dst);
-      ASSERT_EQ(gAssertions.size(), 2u);
-      EXPECT_EQ(gAssertions[0].message, "type out of range");
-      EXPECT_EQ(gAssertions[0].file, "util/data/convert");
-      EXPECT_EQ(gAssertions[0].line, 34);
+      ASSERT_EQ(assert_calls().size(), 2u);
+      EXPECT_EQ(assert_calls()[0].message, "type out of range");
+      EXPECT_EQ(assert_calls()[0].file, "util/data/convert");
+      EXPECT_EQ(assert_calls()[0].line, 34);
       for (unsigned char b : dst)
         ASSERT_EQ(b, 0xAB);
     }
@@ -75,12 +51,12 @@ TEST(OutOfRangeTypes, SubsRefAssignReportsOnceAndWritesNothing) {
   for (int bad : kOutside) {
     SCOPED_TRACE(bad);
     std::uint64_t dst[2] = {7, 7};
-    gAssertions.clear();
+    clear_host_calls();
     ref.assign(type_value(bad), dst, src);
-    ASSERT_EQ(gAssertions.size(), 1u);
-    EXPECT_EQ(gAssertions[0].message, "type out of range");
-    EXPECT_EQ(gAssertions[0].file, "util/data/subs_ref");
-    EXPECT_EQ(gAssertions[0].line, 27);
+    ASSERT_EQ(assert_calls().size(), 1u);
+    EXPECT_EQ(assert_calls()[0].message, "type out of range");
+    EXPECT_EQ(assert_calls()[0].file, "util/data/subs_ref");
+    EXPECT_EQ(assert_calls()[0].line, 27);
     EXPECT_EQ(dst[0], 7u);
     EXPECT_EQ(dst[1], 7u);
   }
@@ -89,39 +65,40 @@ TEST(OutOfRangeTypes, SubsRefAssignReportsOnceAndWritesNothing) {
 TEST(OutOfRangeTypes, AllocateBufferAllocatesNothing) {
   for (int bad : kOutside) {
     SCOPED_TRACE(bad);
-    gCallocs = 0;
+    clear_host_calls();
     EXPECT_EQ(allocate_buffer(type_value(bad), 4), nullptr);
-    EXPECT_EQ(gCallocs, 0);
+    EXPECT_TRUE(blocks_of("calloc").empty());
   }
-  gAssertions.clear();
+  clear_host_calls();
   EXPECT_EQ(get_type_name(type_value(-1)), nullptr);
   EXPECT_EQ(get_type_size(type_value(6)), 0u);
-  EXPECT_TRUE(gAssertions.empty());  // lookups answer without reporting
+  EXPECT_TRUE(assert_calls().empty());  // lookups answer without reporting
 }
 
 TEST(HostMemory, TypedBuffersComeFromTheHost) {
-  gCallocs = 0;
+  clear_host_calls();
   void* buffer = allocate_buffer(DataTypeId::REAL, 3);
-  EXPECT_EQ(gCallocs, 1);
-  gFreed.clear();
+  EXPECT_EQ(blocks_of("calloc").size(), 1u);
+  clear_host_calls();
   vesk_free(buffer);
-  ASSERT_EQ(gFreed.size(), 1u);
-  EXPECT_EQ(gFreed[0], buffer);
+  ASSERT_EQ(blocks_of("free").size(), 1u);
+  EXPECT_EQ(blocks_of("free")[0], buffer);
 }
 
 TEST(HostMemory, SubsRefDimensionGoesBackToTheHostWithTheLastShare) {
-  gCallocs = 0;
+  clear_host_calls();
   auto* ref = new SubsRef(Dimension(2, 2), {0, 1, 2, 3});
-  EXPECT_EQ(gCallocs, 1);  // the Dimension; the count and the index use the standard new
+  EXPECT_EQ(blocks_of("calloc").size(),
+            1u);  // the Dimension; the count and the index use the standard new
   const void* shape = &ref->dimension();
   {
     const SubsRef copy(*ref);
-    gFreed.clear();
+    clear_host_calls();
   }
-  EXPECT_TRUE(gFreed.empty());
+  EXPECT_TRUE(blocks_of("free").empty());
   delete ref;
-  ASSERT_EQ(gFreed.size(), 1u);
-  EXPECT_EQ(gFreed[0], shape);
+  ASSERT_EQ(blocks_of("free").size(), 1u);
+  EXPECT_EQ(blocks_of("free")[0], shape);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Tests of StackFrame and of the Exception root with concrete exceptions built on it.
-#include "test_errors.hpp"
+#include "support/test_errors.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,37 +2,21 @@
 // iterator that was never started instead of a crash.
 #include "vesk/file.hpp"
 
-#include "support/host_hook.hpp"
+#include "support/host_fake.hpp"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-bool host_exhausted = false;
-int host_blocks = 0;
-
-}  // namespace
-
-// Replaces the host's definition for this whole test program.
-extern "C" void* host_calloc_checked(unsigned int a, unsigned int b) {
-  if (host_exhausted)
-    return nullptr;
-  ++host_blocks;
-  return vesk::testing::next_definition<void*(unsigned int, unsigned int)>(
-      "host_calloc_checked")(a, b);
-}
-
-namespace {
-
 TEST(DirectoryIteratorHost, StateComesFromTheHostAllocator) {
-  host_blocks = 0;
+  vesk::testing::clear_host_calls();
   vesk::DirectoryIterator it("/");
-  EXPECT_EQ(host_blocks, 1);
+  EXPECT_EQ(vesk::testing::blocks_of("calloc").size(), 1u);
   EXPECT_TRUE(it.available());
 }
 
 TEST(DirectoryIteratorHost, ExhaustedHostGivesAnIteratorThatWasNeverStarted) {
-  host_exhausted = true;
+  vesk::testing::fail_every_host_allocation();
   {
     vesk::DirectoryIterator it("/");
     EXPECT_FALSE(it.open());
@@ -41,7 +25,7 @@ TEST(DirectoryIteratorHost, ExhaustedHostGivesAnIteratorThatWasNeverStarted) {
     it.advance();
     EXPECT_FALSE(it.available());
   }
-  host_exhausted = false;
+  vesk::testing::fail_no_host_allocation();
 }
 
 }  // namespace

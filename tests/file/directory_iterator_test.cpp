@@ -1,7 +1,7 @@
 // Tests of DirectoryIterator: every walk is compared with what a plain readdir loop lists.
 #include "vesk/file.hpp"
 
-#include "file/scratch_dir.hpp"
+#include "support/scratch_dir.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

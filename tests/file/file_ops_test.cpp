@@ -3,8 +3,8 @@
 // it runs, and the filesystem errors that reach the caller.
 #include "vesk/file.hpp"
 
-#include "file/scratch_dir.hpp"
 #include "support/host_hook.hpp"
+#include "support/scratch_dir.hpp"
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>

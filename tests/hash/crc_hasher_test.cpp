@@ -1,5 +1,5 @@
 // CrcHasher: chaining of the host hash from the seed, getHash checkpoints and hashValue resets.
-#include "host_recorder.hpp"
+#include "support/host_fake.hpp"
 
 #include <vesk/hash.hpp>
 
@@ -9,25 +9,25 @@
 
 namespace {
 
-using vesk::testing::clear_recorded_calls;
+using vesk::testing::clear_host_calls;
 using vesk::testing::hash_calls;
-using vesk::testing::real_host_hash;
+using vesk::testing::host_hash_of;
 
 TEST(CrcHasher, EmptyStreamMakesOneHostCallFromTheSeed) {
   for (unsigned int seed : {0u, 7u, 0xdeadbeefu}) {
     vesk::CrcHasher hasher(seed);
-    clear_recorded_calls();
+    clear_host_calls();
     const unsigned int value = hasher.getHash();
     ASSERT_EQ(hash_calls().size(), 1u) << "seed " << seed;
     EXPECT_EQ(hash_calls()[0].previous, seed);
     EXPECT_TRUE(hash_calls()[0].bytes.empty());
-    EXPECT_EQ(value, real_host_hash(seed, 0, nullptr));
+    EXPECT_EQ(value, host_hash_of(seed, 0, nullptr));
   }
 }
 
 TEST(CrcHasher, EachBlockChainsFromThePreviousResult) {
   vesk::CrcHasher hasher(3);
-  clear_recorded_calls();
+  clear_host_calls();
   for (int i = 0; i < 700; ++i)
     hasher.addValue(i);
   const unsigned int first = hasher.getHash();
@@ -36,8 +36,8 @@ TEST(CrcHasher, EachBlockChainsFromThePreviousResult) {
   unsigned int expected = 3;
   for (const auto& call : hash_calls()) {
     EXPECT_EQ(call.previous, expected);
-    expected = real_host_hash(expected, static_cast<unsigned int>(call.bytes.size()),
-                              call.bytes.data());
+    expected =
+        host_hash_of(expected, static_cast<unsigned int>(call.bytes.size()), call.bytes.data());
     EXPECT_EQ(call.result, expected);
   }
   EXPECT_EQ(hash_calls()[2].result, first);
@@ -49,7 +49,7 @@ TEST(CrcHasher, EachBlockChainsFromThePreviousResult) {
 TEST(CrcHasher, GetHashAfterAFullBlockMakesTwoCalls) {
   vesk::CrcHasher hasher;
   const std::vector<unsigned char> block(1024, 9);
-  clear_recorded_calls();
+  clear_host_calls();
   hasher.addBytes(block.data(), block.data() + block.size());
   hasher.getHash();
   ASSERT_EQ(hash_calls().size(), 2u);
@@ -96,7 +96,7 @@ TEST(CrcHasher, GetHashKeepsTheRunningValue) {
   hasher.addValue(1);
   const unsigned int checkpoint = hasher.getHash();
   hasher.addValue(2);
-  clear_recorded_calls();
+  clear_host_calls();
   hasher.getHash();
   ASSERT_EQ(hash_calls().size(), 1u);
   EXPECT_EQ(hash_calls()[0].previous, checkpoint);

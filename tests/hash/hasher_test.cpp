@@ -1,7 +1,7 @@
 // The typed-value byte stream: the exact bytes of every overload and element type, and the
 // cutting of the stream into 1024-byte blocks. The stream is read back through the recording
 // host hash behind a CrcHasher.
-#include "host_recorder.hpp"
+#include "support/host_fake.hpp"
 
 #include <vesk/hash.hpp>
 
@@ -19,13 +19,13 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 using vesk::testing::assert_calls;
-using vesk::testing::clear_recorded_calls;
+using vesk::testing::clear_host_calls;
 using vesk::testing::hash_calls;
 
 // Every byte the hasher handed to the host after `feed` and a final checkpoint, in order.
 Bytes stream_of(const std::function<void(vesk::CrcHasher&)>& feed) {
   vesk::CrcHasher hasher;
-  clear_recorded_calls();
+  clear_host_calls();
   feed(hasher);
   hasher.getHash();
   Bytes out;
@@ -267,7 +267,7 @@ TEST(Hasher, BlocksAreCutAtFixedStreamOffsets) {
 
 TEST(Hasher, FullBlockIsHandedOverAtOnce) {
   vesk::CrcHasher hasher;
-  clear_recorded_calls();
+  clear_host_calls();
   for (int i = 0; i < 255; ++i)
     hasher.addValue(i);
   EXPECT_TRUE(hash_calls().empty());

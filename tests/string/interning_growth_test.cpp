@@ -4,8 +4,9 @@
 // The host hash is steered: a text "#<n>#..." hashes to n.
 #include <vesk/string.hpp>
 
-#include "support/host_hook.hpp"
+#include "support/host_fake.hpp"
 #include "support/system_memory.hpp"
+#include "support/table_report.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +17,7 @@
 
 namespace {
 
-unsigned int gHashCalls = 0;
-unsigned int gHostAllocations = 0;
-bool gHostExhausted = false;
-
-std::string report() {
-  std::ostringstream out;
-  vesk::TableString::stats(out);
-  return out.str();
-}
+using vesk::testing::table_report;
 
 std::string expected_report(unsigned int buckets, unsigned int largest, unsigned int smallest,
                             unsigned int used, unsigned int rehashes) {
@@ -42,46 +35,39 @@ std::string steered(unsigned int hash, const std::string& tag) {
 
 }  // namespace
 
-extern "C" unsigned int host_hash_n_bytes(unsigned int previous, unsigned int count,
-                                          const void* bytes) {
-  ++gHashCalls;
-  const auto* text = static_cast<const char*>(bytes);
-  if (count >= 2 && text[0] == '#') {
-    unsigned int value = 0;
-    for (unsigned int i = 1; i < count && text[i] != '#'; ++i)
-      value = value * 10 + static_cast<unsigned int>(text[i] - '0');
-    return value;
-  }
-  static auto* const real =
-      vesk::testing::next_definition<unsigned int(unsigned int, unsigned int, const void*)>(
-          "host_hash_n_bytes");
-  return real(previous, count, bytes);
-}
-
-extern "C" void* host_calloc_checked(unsigned int a, unsigned int b) {
-  ++gHostAllocations;
-  static auto* const real =
-      vesk::testing::next_definition<void*(unsigned int, unsigned int)>("host_calloc_checked");
-  return gHostExhausted ? nullptr : real(a, b);
-}
-
 namespace {
 
 using vesk::TableString;
+using vesk::testing::blocks_of;
+using vesk::testing::hash_calls;
+
+// A text "#<n>#..." hashes to n; every other text as the host hashes it.
+unsigned int steered_hash(unsigned int previous, unsigned int count, const void* bytes) {
+  const auto* text = static_cast<const char*>(bytes);
+  if (count < 2 || text[0] != '#')
+    return vesk::testing::host_hash_of(previous, count, bytes);
+  unsigned int value = 0;
+  for (unsigned int i = 1; i < count && text[i] != '#'; ++i)
+    value = value * 10 + static_cast<unsigned int>(text[i] - '0');
+  return value;
+}
+
+// Every test of this program sees the steered hash.
+[[maybe_unused]] const bool gSteered = (vesk::testing::steer_host_hash(steered_hash), true);
 
 // One ordered scenario: the table is process-wide, so each step starts where the last ended.
 TEST(InterningTable, GrowsOnlyWhenTheBucketOfANewTextHoldsEight) {
-  EXPECT_EQ(report(), expected_report(2089, 0, 0, 0, 0));
+  EXPECT_EQ(table_report(), expected_report(2089, 0, 0, 0, 0));
 
   // The first text costs one host block (the first of the blocks that records are cut from)
   // and one host hash; finding it again costs neither.
-  gHostAllocations = gHashCalls = 0;
+  vesk::testing::clear_host_calls();
   const TableString empty;
-  EXPECT_EQ(gHostAllocations, 1u);
-  gHostAllocations = gHashCalls = 0;
+  EXPECT_EQ(blocks_of("calloc").size(), 1u);
+  vesk::testing::clear_host_calls();
   EXPECT_EQ(TableString(""), empty);
-  EXPECT_EQ(gHostAllocations, 0u);
-  EXPECT_EQ(gHashCalls, 0u);
+  EXPECT_EQ(blocks_of("calloc").size(), 0u);
+  EXPECT_EQ(hash_calls().size(), 0u);
 
   // Nine texts for bucket 5 of 2089; their hashes differ, so 3139 buckets separate them.
   std::vector<std::string> texts;
@@ -92,18 +78,18 @@ TEST(InterningTable, GrowsOnlyWhenTheBucketOfANewTextHoldsEight) {
   std::vector<TableString> handles;
   for (unsigned int k = 0; k < 8; ++k)
     handles.emplace_back(texts[k]);
-  EXPECT_EQ(report(), expected_report(2089, 8, 0, 2, 0)) << "7 in the bucket takes an 8th";
+  EXPECT_EQ(table_report(), expected_report(2089, 8, 0, 2, 0)) << "7 in the bucket takes an 8th";
 
-  gHostAllocations = gHashCalls = 0;
+  vesk::testing::clear_host_calls();
   EXPECT_EQ(TableString(texts[3]), handles[3]);
-  EXPECT_EQ(gHostAllocations, 0u);
-  EXPECT_EQ(report(), expected_report(2089, 8, 0, 2, 0)) << "a lookup never grows";
+  EXPECT_EQ(blocks_of("calloc").size(), 0u);
+  EXPECT_EQ(table_report(), expected_report(2089, 8, 0, 2, 0)) << "a lookup never grows";
 
   // The text that would grow the table, with no memory for its record: nothing changes.
-  gHostExhausted = true;
+  vesk::testing::fail_every_host_allocation();
   EXPECT_THROW(TableString{texts[8]}, std::bad_alloc);
-  gHostExhausted = false;
-  EXPECT_EQ(report(), expected_report(2089, 8, 0, 2, 0)) << "a failed text grows nothing";
+  vesk::testing::fail_no_host_allocation();
+  EXPECT_EQ(table_report(), expected_report(2089, 8, 0, 2, 0)) << "a failed text grows nothing";
 
   // Texts that would grow it, with a record made and no memory for the grown buckets: each
   // record is given back, a short one zeroed again for whatever is cut there next.
@@ -111,13 +97,13 @@ TEST(InterningTable, GrowsOnlyWhenTheBucketOfANewTextHoldsEight) {
   EXPECT_THROW(TableString{steered(5 + 9 * 2089, std::string(40, 'z'))}, std::bad_alloc);
   EXPECT_THROW(TableString{texts[8]}, std::bad_alloc);
   vesk::testing::system_allocation_fails = nullptr;
-  EXPECT_EQ(report(), expected_report(2089, 8, 0, 2, 0)) << "no grown buckets, no growth";
+  EXPECT_EQ(table_report(), expected_report(2089, 8, 0, 2, 0)) << "no grown buckets, no growth";
 
-  gHostAllocations = gHashCalls = 0;
+  vesk::testing::clear_host_calls();
   handles.emplace_back(texts[8]);
-  EXPECT_EQ(gHashCalls, 1u) << "growth reuses the stored hashes";
-  EXPECT_EQ(gHostAllocations, 1u) << "growth copies no record";
-  EXPECT_EQ(report(), expected_report(3139, 1, 0, 10, 1));
+  EXPECT_EQ(hash_calls().size(), 1u) << "growth reuses the stored hashes";
+  EXPECT_EQ(blocks_of("calloc").size(), 1u) << "growth copies no record";
+  EXPECT_EQ(table_report(), expected_report(3139, 1, 0, 10, 1));
   for (unsigned int k = 0; k < 9; ++k) {
     EXPECT_STREQ(handles[k].text(), texts[k].c_str()) << k;
     EXPECT_EQ(TableString(texts[k]), handles[k]) << k;
@@ -131,10 +117,10 @@ TEST(InterningTable, GrowsOnlyWhenTheBucketOfANewTextHoldsEight) {
     handles.emplace_back(text);
     EXPECT_STREQ(handles.back().text(), text.c_str());
   }
-  EXPECT_EQ(report(), expected_report(3139, 8, 0, 11, 1));
+  EXPECT_EQ(table_report(), expected_report(3139, 8, 0, 11, 1));
   handles.emplace_back(steered(7 + 8 * 3139, "b8"));
   // Every record counted again, the one in a block of its own too.
-  EXPECT_EQ(report(), expected_report(5229, 1, 0, 19, 2));
+  EXPECT_EQ(table_report(), expected_report(5229, 1, 0, 19, 2));
 }
 
 TEST(InterningTable, TextsDifferingOnlyAfterANulAreDifferentRecords) {
@@ -181,21 +167,21 @@ TEST(InterningTable, TextsOfOneHashAndSizeDifferingInOneByteAreDifferentRecords)
 // text that needs a new block is refused, and taken once memory is back.
 TEST(InterningTable, ATextWhoseBlockCannotBeAllocatedIsRefused) {
   std::vector<TableString> handles;
-  gHostExhausted = true;
+  vesk::testing::fail_every_host_allocation();
   for (unsigned int i = 0;; ++i) {
     ASSERT_LT(i, 2000u) << "no new block was needed";
     const std::string text = "block/" + std::to_string(i);
     try {
       handles.emplace_back(text);
     } catch (const std::bad_alloc&) {
-      gHostExhausted = false;
+      vesk::testing::fail_no_host_allocation();
       for (unsigned int k = 0; k < i; ++k)
         ASSERT_EQ(TableString("block/" + std::to_string(k)), handles[k]) << k;
       EXPECT_EQ(TableString(text).text(), text);
       break;
     }
   }
-  gHostExhausted = false;
+  vesk::testing::fail_no_host_allocation();
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Concrete exceptions as a client component would write them, for the tests of the root.
-#ifndef VESK_TESTS_EXE_TEST_ERRORS_HPP
-#define VESK_TESTS_EXE_TEST_ERRORS_HPP
+#ifndef VESK_TESTS_SUPPORT_TEST_ERRORS_HPP
+#define VESK_TESTS_SUPPORT_TEST_ERRORS_HPP
 
 #include <vesk/exe.hpp>
 

@@ -1,7 +1,7 @@
 // Scratch directories for the file-system tests, made and cleaned with plain system calls so
 // that the code under test never has to clean up after itself.
-#ifndef VESK_TESTS_FILE_SCRATCH_DIR_HPP
-#define VESK_TESTS_FILE_SCRATCH_DIR_HPP
+#ifndef VESK_TESTS_SUPPORT_SCRATCH_DIR_HPP
+#define VESK_TESTS_SUPPORT_SCRATCH_DIR_HPP
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,0 +1,134 @@
+// The host library's allocation, assertion and hash functions for a test program added with
+// HOST_FAKE: each records its call and fails or steers as the test asked, then runs the host
+// library's own definition.
+#include "support/host_fake.hpp"
+
+#include "support/host_hook.hpp"
+
+#include <vesk/host/host_util.h>
+
+#include <cstring>
+
+namespace vesk::testing {
+namespace {
+
+struct Fake {
+  std::vector<AllocationCall> allocations;
+  std::vector<AssertCall> asserts;
+  std::vector<HashCall> hashes;
+  enum class Failing { None, Every, Only, From } failing = Failing::None;
+  unsigned long point = 0;
+  unsigned long counted = 0;
+  unsigned int (*steer)(unsigned int, unsigned int, const void*) = nullptr;
+};
+
+Fake& fake() {
+  static Fake instance;
+  return instance;
+}
+
+void fail(Fake::Failing failing, unsigned long point) {
+  fake().failing = failing;
+  fake().point = point;
+  fake().counted = 0;
+}
+
+void* recorded(const char* name, unsigned int a, unsigned int b, void* block) {
+  fake().allocations.push_back({name, a, b, block});
+  return block;
+}
+
+}  // namespace
+
+const std::vector<AllocationCall>& allocation_calls() { return fake().allocations; }
+const std::vector<AssertCall>& assert_calls() { return fake().asserts; }
+const std::vector<HashCall>& hash_calls() { return fake().hashes; }
+
+void clear_host_calls() {
+  fake().allocations.clear();
+  fake().asserts.clear();
+  fake().hashes.clear();
+}
+
+std::vector<const void*> blocks_of(const char* name) {
+  std::vector<const void*> blocks;
+  for (const AllocationCall& call : fake().allocations)
+    if (call.name == name)
+      blocks.push_back(call.block);
+  return blocks;
+}
+
+void fail_no_host_allocation() { fail(Fake::Failing::None, 0); }
+void fail_every_host_allocation() { fail(Fake::Failing::Every, 0); }
+void fail_host_allocation(unsigned long k) { fail(Fake::Failing::Only, k); }
+void fail_host_allocations_from(unsigned long k) { fail(Fake::Failing::From, k); }
+unsigned long host_allocations_counted() { return fake().counted; }
+
+bool next_host_allocation_fails() {
+  Fake& f = fake();
+  ++f.counted;
+  switch (f.failing) {
+    case Fake::Failing::Every:
+      return true;
+    case Fake::Failing::Only:
+      return f.counted == f.point;
+    case Fake::Failing::From:
+      return f.counted >= f.point;
+    case Fake::Failing::None:
+      break;
+  }
+  return false;
+}
+
+void steer_host_hash(unsigned int (*steer)(unsigned int, unsigned int, const void*)) {
+  fake().steer = steer;
+}
+
+unsigned int host_hash_of(unsigned int previous, unsigned int count, const void* bytes) {
+  static auto* const real = next_definition<decltype(host_hash_n_bytes)>("host_hash_n_bytes");
+  return real(previous, count, bytes);
+}
+
+}  // namespace vesk::testing
+
+using vesk::testing::next_definition;
+using vesk::testing::next_host_allocation_fails;
+using vesk::testing::recorded;
+
+extern "C" void* host_malloc_checked(unsigned int size) {
+  static auto* const real = next_definition<decltype(host_malloc_checked)>("host_malloc_checked");
+  return recorded("malloc", size, 0, next_host_allocation_fails() ? nullptr : real(size));
+}
+
+extern "C" void* host_calloc_checked(unsigned int a, unsigned int b) {
+  static auto* const real = next_definition<decltype(host_calloc_checked)>("host_calloc_checked");
+  return recorded("calloc", a, b, next_host_allocation_fails() ? nullptr : real(a, b));
+}
+
+extern "C" char* host_strdup(const char* s) {
+  static auto* const real = next_definition<decltype(host_strdup)>("host_strdup");
+  const auto size = static_cast<unsigned int>(s != nullptr ? std::strlen(s) + 1 : 0);
+  return static_cast<char*>(
+      recorded("strdup", size, 0, next_host_allocation_fails() ? nullptr : real(s)));
+}
+
+extern "C" void host_free(void* block) {
+  static auto* const real = next_definition<decltype(host_free)>("host_free");
+  recorded("free", 0, 0, block);
+  real(block);
+}
+
+extern "C" void host_assert(const char* message, const char* file, int line) {
+  vesk::testing::fake().asserts.push_back({message, file, line});
+}
+
+extern "C" unsigned int host_hash_n_bytes(unsigned int previous, unsigned int count,
+                                          const void* bytes) {
+  vesk::testing::Fake& f = vesk::testing::fake();
+  const unsigned int result = f.steer != nullptr
+                                  ? f.steer(previous, count, bytes)
+                                  : vesk::testing::host_hash_of(previous, count, bytes);
+  const auto* first = static_cast<const unsigned char*>(bytes);
+  f.hashes.push_back({previous, std::vector<unsigned char>(first, first + count), result});
+  return result;
+}
