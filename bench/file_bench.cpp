@@ -122,38 +122,26 @@ void create_deep(benchmark::State& state, Create create) {
 // their ratio swings either way by half; two calls side by side meet the same one.
 template <class Create, class Peer>
 void create_deep_against(benchmark::State& state, Create create, Peer peer) {
-  using Clock = std::chrono::steady_clock;
-  const auto timed = [](auto& maker, const std::string& path) {
-    const Clock::time_point start = Clock::now();
-    maker(path);
-    return std::chrono::duration<double>(Clock::now() - start).count();
-  };
   int serial = 0;
-  bool ours_first = true;
-  double ours_total = 0;
-  double peer_total = 0;
-  for (auto _ : state) {
-    const std::string ours_path = deep_path(serial++);
-    const std::string peer_path = deep_path(serial++);
-    double ours = 0;
-    double peer_time = 0;
-    if (ours_first) {
-      ours = timed(create, ours_path);
-      peer_time = timed(peer, peer_path);
-    } else {
-      peer_time = timed(peer, peer_path);
-      ours = timed(create, ours_path);
-    }
-    ours_first = !ours_first;
+  std::string ours_path;
+  std::string peer_path;
+  // The trees of the iteration before are checked and removed, untimed, before the next.
+  const auto clear = [&] {
+    if (ours_path.empty())
+      return;
     if (!exists(ours_path) || !exists(peer_path))
       state.SkipWithError("path not created");
     run({"rm", "-rf", scratch() + "/deep" + std::to_string(serial - 2),
          scratch() + "/deep" + std::to_string(serial - 1)});
-    state.SetIterationTime(ours);
-    ours_total += ours;
-    peer_total += peer_time;
-  }
-  state.counters["per_peer"] = ours_total / peer_total;
+  };
+  vesk::bench::in_turns(
+      state, [&] { create(ours_path); }, [&] { peer(peer_path); },
+      [&] {
+        clear();
+        ours_path = deep_path(serial++);
+        peer_path = deep_path(serial++);
+      });
+  clear();
 }
 
 // What `mkdir -p` does, in this process and without its start-up: one mkdir per prefix,

@@ -219,6 +219,35 @@ bool table_is_empty() {
   return out.str().find("at least one entry : 0\n") != std::string::npos;
 }
 
+// Runs `work` in a child process forked from this one, and returns what it returned (plain
+// bytes, sent back through a pipe), or `failed` when the child did not finish.
+template <class Result, class Work>
+Result in_child(Work work, Result failed) {
+  int channel[2];
+  if (pipe(channel) != 0)
+    return failed;
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    Result result = failed;
+    try {
+      result = work();
+    } catch (...) {
+    }
+    const ssize_t written = write(channel[1], &result, sizeof result);
+    _exit(written == static_cast<ssize_t>(sizeof result) ? 0 : 1);
+  }
+  close(channel[1]);
+  Result result = failed;
+  if (child < 0 || read(channel[0], &result, sizeof result) != static_cast<ssize_t>(sizeof result))
+    result = failed;
+  close(channel[0]);
+  if (child > 0)
+    waitpid(child, nullptr, 0);
+  return result;
+}
+
 // Interns `texts` in a child process, into its fresh table; the seconds taken and the
 // memory added per text. Negative seconds when the child failed.
 struct FreshRun {
@@ -235,39 +264,21 @@ double process_seconds() {
 }
 
 FreshRun intern_in_child(const std::vector<std::string>& texts) {
-  FreshRun result{-1, {0, 0}};
-  int channel[2];
-  if (pipe(channel) != 0)
-    return result;
-  std::fflush(stdout);
-  const pid_t child = fork();
-  if (child == 0) {
-    close(channel[0]);
-    FreshRun run{-1, {0, 0}};
-    try {
-      // Free memory the parent left resident goes back first, so that the resident figure
-      // grows with what the interning takes.
-      malloc_trim(0);
-      const Usage before = usage();
-      const double start = process_seconds();
-      intern_all(texts);
-      const double stop = process_seconds();
-      const Usage after = usage();
-      const auto n = static_cast<double>(texts.size());
-      run = {stop - start,
-             {(after.heap - before.heap) / n, (after.resident - before.resident) / n}};
-    } catch (...) {
-    }
-    const ssize_t written = write(channel[1], &run, sizeof run);
-    _exit(written == static_cast<ssize_t>(sizeof run) ? 0 : 1);
-  }
-  close(channel[1]);
-  if (child < 0 || read(channel[0], &result, sizeof result) != static_cast<ssize_t>(sizeof result))
-    result.seconds = -1;
-  close(channel[0]);
-  if (child > 0)
-    waitpid(child, nullptr, 0);
-  return result;
+  return in_child(
+      [&texts] {
+        // Free memory the parent left resident goes back first, so that the resident figure
+        // grows with what the interning takes.
+        malloc_trim(0);
+        const Usage before = usage();
+        const double start = process_seconds();
+        intern_all(texts);
+        const double stop = process_seconds();
+        const Usage after = usage();
+        const auto n = static_cast<double>(texts.size());
+        return FreshRun{stop - start,
+                        {(after.heap - before.heap) / n, (after.resident - before.resident) / n}};
+      },
+      FreshRun{-1, {0, 0}});
 }
 
 // Each iteration interns all the texts into a fresh table (in a child process) and counts the
@@ -358,29 +369,15 @@ BENCHMARK(BM_InsertInTurns)->UseManualTime()->Iterations(2)->Unit(benchmark::kMi
 // Builds one container of kTexts texts in a child process and returns its bytes per text.
 template <class Build>
 Usage bytes_per_text(Build build) {
-  int channel[2];
-  if (pipe(channel) != 0)
-    return {0, 0};
-  std::fflush(stdout);
-  const pid_t child = fork();
-  if (child == 0) {
-    close(channel[0]);
-    const std::vector<std::string> texts = identifiers(1);
-    const Usage before = usage();
-    build(texts);
-    const Usage after = usage();
-    const Usage per_text{(after.heap - before.heap) / kTexts,
-                         (after.resident - before.resident) / kTexts};
-    const ssize_t written = write(channel[1], &per_text, sizeof per_text);
-    _exit(written == static_cast<ssize_t>(sizeof per_text) ? 0 : 1);
-  }
-  close(channel[1]);
-  Usage result{0, 0};
-  if (read(channel[0], &result, sizeof result) != static_cast<ssize_t>(sizeof result))
-    result = {0, 0};
-  close(channel[0]);
-  waitpid(child, nullptr, 0);
-  return result;
+  return in_child(
+      [&build] {
+        const std::vector<std::string> texts = identifiers(1);
+        const Usage before = usage();
+        build(texts);
+        const Usage after = usage();
+        return Usage{(after.heap - before.heap) / kTexts, (after.resident - before.resident) / kTexts};
+      },
+      Usage{0, 0});
 }
 
 void report_memory() {
@@ -423,46 +420,33 @@ constexpr std::size_t kHitPasses = 3;
 template <class Add, class Find>
 CurvePoint curve_point(const std::vector<std::string>& texts, std::size_t count, Add add,
                        Find find) {
-  int channel[2];
-  if (pipe(channel) != 0)
-    return {0, 0, 0};
-  std::fflush(stdout);
-  const pid_t child = fork();
-  if (child == 0) {
-    close(channel[0]);
-    std::vector<std::string> keys(texts.begin(), texts.begin() + static_cast<long>(count));
-    std::shuffle(keys.begin(), keys.end(), std::mt19937_64(7));
-    const Usage before = usage();
-    const double start = process_seconds() * 1e9;
-    for (std::size_t i = 0; i < count; ++i)
-      add(texts[i]);
-    const double built = process_seconds() * 1e9;
-    const Usage after = usage();
-    // The hit time is the median of three passes: one pass over a small container is short
-    // enough for a passing disturbance of the machine to double it.
-    std::size_t found = 0;
-    std::array<double, kHitPasses> passes{};
-    for (double& pass : passes) {
-      found = 0;
-      const double lookup = process_seconds() * 1e9;
-      for (const std::string& key : keys)
-        found += find(key) ? 1 : 0;
-      pass = process_seconds() * 1e9 - lookup;
-    }
-    std::sort(passes.begin(), passes.end());
-    const auto n = static_cast<double>(count);
-    const CurvePoint point{(built - start) / n, passes[kHitPasses / 2] / n,
-                           found == count ? (after.heap - before.heap) / n : -1};
-    const ssize_t written = write(channel[1], &point, sizeof point);
-    _exit(written == static_cast<ssize_t>(sizeof point) ? 0 : 1);
-  }
-  close(channel[1]);
-  CurvePoint point{0, 0, 0};
-  if (read(channel[0], &point, sizeof point) != static_cast<ssize_t>(sizeof point))
-    point = {0, 0, 0};
-  close(channel[0]);
-  waitpid(child, nullptr, 0);
-  return point;
+  return in_child(
+      [&] {
+        std::vector<std::string> keys(texts.begin(), texts.begin() + static_cast<long>(count));
+        std::shuffle(keys.begin(), keys.end(), std::mt19937_64(7));
+        const Usage before = usage();
+        const double start = process_seconds() * 1e9;
+        for (std::size_t i = 0; i < count; ++i)
+          add(texts[i]);
+        const double built = process_seconds() * 1e9;
+        const Usage after = usage();
+        // The hit time is the median of three passes: one pass over a small container is
+        // short enough for a passing disturbance of the machine to double it.
+        std::size_t found = 0;
+        std::array<double, kHitPasses> passes{};
+        for (double& pass : passes) {
+          found = 0;
+          const double lookup = process_seconds() * 1e9;
+          for (const std::string& key : keys)
+            found += find(key) ? 1 : 0;
+          pass = process_seconds() * 1e9 - lookup;
+        }
+        std::sort(passes.begin(), passes.end());
+        const auto n = static_cast<double>(count);
+        return CurvePoint{(built - start) / n, passes[kHitPasses / 2] / n,
+                          found == count ? (after.heap - before.heap) / n : -1};
+      },
+      CurvePoint{0, 0, 0});
 }
 
 // The median of each figure over the points of several children.
