@@ -34,6 +34,15 @@ def parse_arguments(argv):
     return parser.parse_args(argv)
 
 
+def show_scaled(value, units, smallest):
+    """`value` in the first of `units` ((name, scale), largest first) that it reaches, else in
+    `smallest`, to three significant digits."""
+    for unit, scale in units:
+        if value >= scale:
+            return f"{value / scale:.3g} {unit}"
+    return f"{value:.3g} {smallest}"
+
+
 def main(argv=None):
     args = parse_arguments(argv)
     results, programs = args.results, args.programs
@@ -103,12 +112,7 @@ def main(argv=None):
 
 
     def show_time(ns):
-        if ns is None:
-            return "n/a"
-        for unit, scale in (("s", 1e9), ("ms", 1e6), ("µs", 1e3)):
-            if ns >= scale:
-                return f"{ns / scale:.3g} {unit}"
-        return f"{ns:.3g} ns"
+        return "n/a" if ns is None else show_scaled(ns, (("s", 1e9), ("ms", 1e6), ("µs", 1e3)), "ns")
 
 
     def ratio(ours, peer):
@@ -152,6 +156,15 @@ def main(argv=None):
 
     PAIR_HEADER = ["library", "time", "peer", "time", "library ÷ peer"]
 
+    def turns_row(program, name, what, peer_what):
+        """The row of a pair that took turns inside benchmark `name` (see in_turns in bench/),
+        and its ratio: the ratio is theirs in the same iterations, and the peer's time the one
+        measured beside ours."""
+        ours = median(program, name)
+        r = counters.get((program, name), {}).get("per_peer")
+        return [what, show_time(ours), peer_what, show_time(ours / r if ours and r else None),
+                show_ratio(r)], r
+
     # hash_bench: MD5 against OpenSSL, CrcHasher against one call of the host hash.
     md5_pairs = []
     for size in (16, 16 << 20):
@@ -176,12 +189,10 @@ def main(argv=None):
     # addData(REAL) and the host call over 8 MiB take turns within each iteration: each finds its
     # array evicted by the other's, as an array of gigabytes would be, and the machine's drift
     # falls on both alike. The ratio is theirs in the same iterations.
-    real_ns = median("hash_bench", f"BM_CrcHasherAddDataReal/{1 << 20}")
-    real_per_call = counters.get(("hash_bench", f"BM_CrcHasherAddDataReal/{1 << 20}"), {}).get("per_peer")
-    hasher_rows.append(["`CrcHasher::addData(REAL)`, 1 Mi doubles", show_time(real_ns),
-                        "`host_hash_n_bytes`, one call, 8 MiB, in alternation",
-                        show_time(real_ns / real_per_call if real_ns and real_per_call else None),
-                        show_ratio(real_per_call)])
+    real_row, real_per_call = turns_row("hash_bench", f"BM_CrcHasherAddDataReal/{1 << 20}",
+                                        "`CrcHasher::addData(REAL)`, 1 Mi doubles",
+                                        "`host_hash_n_bytes`, one call, 8 MiB, in alternation")
+    hasher_rows.append(real_row)
     section("CrcHasher against the host hash in one call",
             "The hasher cuts the stream into 1024-byte blocks (and reorders the bytes of each double).",
             PAIR_HEADER, hasher_rows)
@@ -223,15 +234,11 @@ def main(argv=None):
     for source in range(5):
         for target in range(5):
             width = max(SIZES[source], SIZES[target])
-            # The two take turns within each iteration (see in_turns in bench/); the ratio is
-            # theirs in the same iterations, and memcpy's time the one measured beside ours.
-            ours = median("data_bench", f"BM_ConvertData/{source}/{target}")
-            r = counters.get(("data_bench", f"BM_ConvertData/{source}/{target}"), {}).get("per_peer")
-            peer = ours / r if ours and r else None
+            row, r = turns_row("data_bench", f"BM_ConvertData/{source}/{target}",
+                               f"{TYPES[source]} → {TYPES[target]}", f"memcpy of {width}-byte elements")
             if r is not None:
                 convert_ratios.append(r)
-            convert_rows.append([f"{TYPES[source]} → {TYPES[target]}", show_time(ours),
-                                 f"memcpy of {width}-byte elements", show_time(peer), show_ratio(r)])
+            convert_rows.append(row)
     section("`convert_data` against `memcpy`",
             "4 Mi elements (values that reach every rule: NaNs, values past the 32-bit ranges); the peer "
             "copies as many bytes as the larger of the two arrays, in alternation with the conversion.", PAIR_HEADER, convert_rows)
@@ -373,13 +380,10 @@ def main(argv=None):
     # create_directory and the mkdir loop take turns within each iteration (the cost of a mkdir on
     # ext4 depends on the removals of the last minute): the ratio is theirs in the same iterations,
     # and the loop's time is the one measured beside create_directory's.
-    create_ns = median("file_bench", "BM_CreateDeep_Vesk")
-    per_loop = counters.get(("file_bench", "BM_CreateDeep_Vesk"), {}).get("per_peer")
+    create_row, per_loop = turns_row("file_bench", "BM_CreateDeep_Vesk", "`create_directory`, 30 levels",
+                                     "a `mkdir` loop in the same process, in alternation")
     median("file_bench", "BM_CreateDeep_MkdirLoop")
-    file_rows.insert(3, ["`create_directory`, 30 levels", show_time(create_ns),
-                         "a `mkdir` loop in the same process, in alternation",
-                         show_time(create_ns / per_loop if create_ns and per_loop else None),
-                         show_ratio(per_loop)])
+    file_rows.insert(3, create_row)
     section("File system against `rm -rf`, `mkdir -p` and `readdir`",
             "Real time; `rm` and `mkdir` run as child processes, so their figures include a process start.",
             PAIR_HEADER, file_rows)
@@ -432,10 +436,7 @@ def main(argv=None):
     def show_rate(bytes_per_second):
         if not bytes_per_second:
             return "n/a"
-        for unit, scale in (("GB/s", 1e9), ("MB/s", 1e6), ("kB/s", 1e3)):
-            if bytes_per_second >= scale:
-                return f"{bytes_per_second / scale:.3g} {unit}"
-        return f"{bytes_per_second:.3g} B/s"
+        return show_scaled(bytes_per_second, (("GB/s", 1e9), ("MB/s", 1e6), ("kB/s", 1e3)), "B/s")
 
 
     def sizes_of(program, prefix):

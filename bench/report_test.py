@@ -15,7 +15,7 @@ class ReportOfFixedResults(unittest.TestCase):
         cls.out = tempfile.TemporaryDirectory()
         environment = dict(os.environ, VESK_BENCH_QUICK="0")
         subprocess.run([sys.executable, os.path.join(HERE, "report.py"),
-                        os.path.join(HERE, "testdata"), "hash_bench", "file_bench",
+                        os.path.join(HERE, "testdata"), "hash_bench", "data_bench", "file_bench",
                         "--out", cls.out.name, "--no-readme"],
                        check=True, env=environment, capture_output=True)
         with open(os.path.join(cls.out.name, "BENCHMARKS.md")) as f:
@@ -33,6 +33,8 @@ class ReportOfFixedResults(unittest.TestCase):
     def test_pairs_in_turns_take_the_ratio_of_the_same_iterations(self):
         self.assertIn("| `create_directory`, 30 levels | 1.5 ms | a `mkdir` loop in the same "
                       "process, in alternation | 1.2 ms | **1.25** |", self.page)
+        self.assertIn("| REAL → INTEGER | 2 ms | memcpy of 8-byte elements | 2.5 ms | **0.80** |",
+                      self.page)
 
     def test_the_summary_names_each_figure_once(self):
         summary = self.page.split("## Summary", 1)[1].split("\n## ", 1)[0]
