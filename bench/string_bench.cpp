@@ -375,7 +375,8 @@ Usage bytes_per_text(Build build) {
         const Usage before = usage();
         build(texts);
         const Usage after = usage();
-        return Usage{(after.heap - before.heap) / kTexts, (after.resident - before.resident) / kTexts};
+        return Usage{(after.heap - before.heap) / kTexts,
+                     (after.resident - before.resident) / kTexts};
       },
       Usage{0, 0});
 }
