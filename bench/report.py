@@ -338,18 +338,23 @@ def main(argv=None):
     summary.append(("`TableString` of 300,000 texts of one hash", "300,000 ordinary texts",
                     ratio(flood_time, plain_time)))
 
-    memory_text = ""
-    try:
-        with open(os.path.join(results, "string_bench.txt")) as f:
-            lines = f.read().splitlines()
-        start = next(i for i, line in enumerate(lines) if line.startswith("Memory per interned text"))
-        memory_text = "\n".join(lines[start:start + 5])
-        heap_ratio = re.search(r"ratio TableString / absl\s+([\d.]+)", memory_text)
-        if heap_ratio:
-            summary.append(("`TableString` memory per text (heap)", "`absl::flat_hash_set<std::string>`",
-                            float(heap_ratio.group(1))))
-    except (OSError, StopIteration):
-        pass
+    # string_bench: the bytes per text of each container, as counters of one benchmark.
+    CONTAINERS = (("TableString", "`TableString`"), ("absl", "absl `flat_hash_set<std::string>`"),
+                  ("std", "`std::unordered_set<std::string>`"))
+    memory = counters.get(("string_bench", "BM_MemoryPerText"), {})
+    median("string_bench", "BM_MemoryPerText")
+    memory_rows = []
+    for key, container in CONTAINERS:
+        heap, resident = memory.get(key + "_heap"), memory.get(key + "_resident")
+        memory_rows.append([container, "n/a" if heap is None else f"{heap:.1f}",
+                            "n/a" if resident is None else f"{resident:.1f}"])
+    if memory:
+        section("Memory per interned text",
+                "Each container built of the same 1,000,000 texts in a fresh child process; heap bytes "
+                "in use and resident bytes, per text.", ["container", "heap bytes", "resident bytes"],
+                memory_rows)
+        summary.append(("`TableString` memory per text (heap)", "`absl::flat_hash_set<std::string>`",
+                        ratio(memory.get("TableString_heap"), memory.get("absl_heap"))))
 
     # path_bench: the path functions against Boost.Filesystem.
     path_pairs = [
@@ -449,22 +454,19 @@ def main(argv=None):
         return size / ns * 1e9 if ns else None
 
 
-    # Interning: string_bench prints one line per container and size.
+    # Interning: one benchmark per size, with counters for each container.
     intern_points = {}   # container -> [(texts, new ns, hit ns, heap bytes)]
-    try:
-        with open(os.path.join(results, "string_bench.txt")) as f:
-            for line in f:
-                fields = line.split()
-                if len(fields) == 7 and fields[:2] == ["curve", "interning"]:
-                    intern_points.setdefault(fields[2], []).append(
-                        (int(fields[3]), float(fields[4]), float(fields[5]), float(fields[6])))
-    except OSError:
-        pass
+    for texts in sizes_of("string_bench", "BM_InterningCurve/"):
+        point = counters.get(("string_bench", f"BM_InterningCurve/{texts}"), {})
+        median("string_bench", f"BM_InterningCurve/{texts}")
+        for key, _ in CONTAINERS:
+            if key + "_new_ns" in point:
+                intern_points.setdefault(key, []).append(
+                    (texts, point[key + "_new_ns"], point[key + "_hit_ns"], point[key + "_heap"]))
     if intern_points:
-        names = {"TableString": "`TableString`", "absl::flat_hash_set": "absl `flat_hash_set<std::string>`",
-                 "std::unordered_set": "`std::unordered_set<std::string>`"}
+        names = dict(CONTAINERS)
         ours = {p[0]: p for p in intern_points.get("TableString", [])}
-        absl_points = {p[0]: p for p in intern_points.get("absl::flat_hash_set", [])}
+        absl_points = {p[0]: p for p in intern_points.get("absl", [])}
         rows = []
         for texts in sorted({p[0] for points in intern_points.values() for p in points}):
             for container, points in intern_points.items():
@@ -478,13 +480,14 @@ def main(argv=None):
                     else:
                         row += ["", "", ""]
                     rows.append(row)
+        labels = {"TableString": "TableString", "absl": "absl::flat_hash_set", "std": "std::unordered_set"}
         plot("interning.png", [
             ("Interning a new text", "distinct texts", "CPU ns per new text",
-             {c: [(p[0], p[1]) for p in pts] for c, pts in intern_points.items()}, True),
+             {labels[c]: [(p[0], p[1]) for p in pts] for c, pts in intern_points.items()}, True),
             ("Looking up a present text", "distinct texts", "CPU ns per hit",
-             {c: [(p[0], p[2]) for p in pts] for c, pts in intern_points.items()}, True),
+             {labels[c]: [(p[0], p[2]) for p in pts] for c, pts in intern_points.items()}, True),
             ("Memory", "distinct texts", "heap bytes per text",
-             {c: [(p[0], p[3]) for p in pts] for c, pts in intern_points.items()}, False),
+             {labels[c]: [(p[0], p[3]) for p in pts] for c, pts in intern_points.items()}, False),
         ])
         curves.append(("Interning, 10^4 to 10^7 texts",
                        "Identifiers of 8 to 16 bytes, each container built from empty in a fresh child "
@@ -664,11 +667,6 @@ def main(argv=None):
     for title, note, picture, header, rows in curves:
         doc += [f"## Curve: {title}", "", note, "", f"![{title}](benchmark-curves/{picture})", "",
                 table(header, rows), ""]
-    if memory_text:
-        doc += ["## Memory per interned text", "",
-                "Each container built of the same 1,000,000 texts in a fresh child process "
-                "(`string_bench`); heap bytes in use and resident bytes, per text.", "",
-                "```", memory_text, "```", ""]
     if other_rows:
         doc += ["## Other figures", "", "Benchmarks with no peer named above (medians).", "",
                 table(["program", "benchmark", "time", "label"], other_rows), ""]

@@ -15,7 +15,8 @@ class ReportOfFixedResults(unittest.TestCase):
         cls.out = tempfile.TemporaryDirectory()
         environment = dict(os.environ, VESK_BENCH_QUICK="0")
         subprocess.run([sys.executable, os.path.join(HERE, "report.py"),
-                        os.path.join(HERE, "testdata"), "hash_bench", "data_bench", "file_bench",
+                        os.path.join(HERE, "testdata"), "hash_bench", "data_bench", "string_bench",
+                        "file_bench",
                         "--out", cls.out.name, "--no-readme"],
                        check=True, env=environment, capture_output=True)
         with open(os.path.join(cls.out.name, "BENCHMARKS.md")) as f:
@@ -41,6 +42,13 @@ class ReportOfFixedResults(unittest.TestCase):
         self.assertIn("| `vesk_md5_bytes`, 16 B | OpenSSL `MD5()` | **0.80** |", summary)
         self.assertIn("| `create_directory`, 30 levels | `mkdir -p` | **0.50** |", summary)
         self.assertEqual(summary.count("`vesk_md5_bytes`, 16 B |"), 1)
+
+    def test_figures_of_counters_are_read_from_the_results(self):
+        self.assertIn("| `TableString` | 60.0 | 61.0 |", self.page)
+        self.assertIn("| `TableString` memory per text (heap) | `absl::flat_hash_set<std::string>` "
+                      "| **0.80** |", self.page)
+        self.assertIn("| 10^4 | `TableString` | 700 ns | 150 ns | 64.0 | **0.70** | **0.50** | **1.10** |",
+                      self.page)
 
     def test_a_missing_peer_is_shown_as_such(self):
         self.assertIn("| `vesk_md5_bytes`, 16 MiB | n/a | OpenSSL `MD5()`, 16 MiB | n/a | n/a |",

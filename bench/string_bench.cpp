@@ -351,21 +351,6 @@ void BM_InsertInTurns(benchmark::State& state) {
   state.counters["absl_ns"] = peer_ns_per_item(state, peer_total, kTexts);
 }
 
-// First, while the process has interned nothing: each child starts with an empty table.
-BENCHMARK(BM_InternOneHash)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_InternOrdinarySameLength)
-    ->UseManualTime()
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FindTableString);
-BENCHMARK_TEMPLATE(BM_FindPeer, AbslSet);
-BENCHMARK_TEMPLATE(BM_FindPeer, StdSet);
-BENCHMARK(BM_FindInTurns)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_InsertTableString)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_InsertPeer, AbslSet)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_InsertPeer, StdSet)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_InsertInTurns)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
-
 // Builds one container of kTexts texts in a child process and returns its bytes per text.
 template <class Build>
 Usage bytes_per_text(Build build) {
@@ -381,28 +366,31 @@ Usage bytes_per_text(Build build) {
       Usage{0, 0});
 }
 
-void report_memory() {
-  const Usage ours = bytes_per_text([](const std::vector<std::string>& texts) {
-    for (const std::string& text : texts)
-      vesk::TableString(text.data(), static_cast<unsigned int>(text.size()));
-  });
-  const Usage absl_set = bytes_per_text([](const std::vector<std::string>& texts) {
-    auto* set = new AbslSet(texts.begin(), texts.end());
-    benchmark::DoNotOptimize(set);
-  });
-  const Usage std_set = bytes_per_text([](const std::vector<std::string>& texts) {
-    auto* set = new StdSet(texts.begin(), texts.end());
-    benchmark::DoNotOptimize(set);
-  });
-  std::printf("Memory per interned text, %zu texts of 8-16 bytes (heap in use / resident):\n",
-              kTexts);
-  std::printf("  TableString                  %6.1f / %6.1f bytes\n", ours.heap, ours.resident);
-  std::printf("  absl::flat_hash_set<string>  %6.1f / %6.1f bytes\n", absl_set.heap,
-              absl_set.resident);
-  std::printf("  std::unordered_set<string>   %6.1f / %6.1f bytes\n", std_set.heap,
-              std_set.resident);
-  std::printf("  ratio TableString / absl     %6.2f / %6.2f\n\n", ours.heap / absl_set.heap,
-              ours.resident / absl_set.resident);
+// The heap and resident bytes per text of each container built of the same kTexts texts, each
+// in a fresh child process: counters <container>_heap and <container>_resident (container
+// TableString, absl or std). One iteration; its time is not a figure.
+void BM_MemoryPerText(benchmark::State& state) {
+  for (auto _ : state) {
+    const Usage ours = bytes_per_text([](const std::vector<std::string>& texts) {
+      for (const std::string& text : texts)
+        vesk::TableString(text.data(), static_cast<unsigned int>(text.size()));
+    });
+    const Usage absl_set = bytes_per_text([](const std::vector<std::string>& texts) {
+      auto* set = new AbslSet(texts.begin(), texts.end());
+      benchmark::DoNotOptimize(set);
+    });
+    const Usage std_set = bytes_per_text([](const std::vector<std::string>& texts) {
+      auto* set = new StdSet(texts.begin(), texts.end());
+      benchmark::DoNotOptimize(set);
+    });
+    state.SetIterationTime(1e-9);
+    for (const auto& [name, usage] : {std::pair<const char*, Usage>{"TableString", ours},
+                                      {"absl", absl_set},
+                                      {"std", std_set}}) {
+      state.counters[std::string(name) + "_heap"] = usage.heap;
+      state.counters[std::string(name) + "_resident"] = usage.resident;
+    }
+  }
 }
 
 // ----- the curves: 10^4 to 10^7 texts -----------------------------------------------------------
@@ -493,43 +481,64 @@ CurvePoint table_point(const std::vector<std::string>& texts, std::size_t count)
       });
 }
 
-// One line per container and size: "curve interning <container> <texts> <ns per new text>
-// <ns per hit> <heap bytes per text>", which scripts/run-benchmarks draws. The containers take
-// turns, one child each per round, so that the machine's drift between rounds (its memory
-// speed swings over minutes) falls on all of them alike.
-void report_curves() {
-  const std::vector<std::int64_t> sizes = vesk::bench::decades(10000, 10000000, 100000);
-  const std::vector<std::string> texts =
-      identifiers(2, static_cast<std::size_t>(sizes.back()));
-  std::printf("Interning curves (texts, ns per new text, ns per hit, heap bytes per text):\n");
-  for (const std::int64_t size : sizes) {
-    const auto count = static_cast<std::size_t>(size);
-    // Small sizes are quick and noisy: the median of five rounds; 10^7 once.
-    const int runs = size >= 10000000 ? 1 : size >= 1000000 ? 3 : 5;
+// One point of each curve per size (the argument): counters <container>_new_ns, _hit_ns and
+// _heap (container TableString, absl or std). The containers take turns, one child each per
+// round, so that the machine's drift between rounds (its memory speed swings over minutes)
+// falls on all of them alike; small sizes are quick and noisy: the median of five rounds,
+// three at 10^6, 10^7 once. The iteration's time is the table's building.
+void BM_InterningCurve(benchmark::State& state) {
+  const auto count = static_cast<std::size_t>(state.range(0));
+  static const std::vector<std::string> texts = identifiers(
+      2, static_cast<std::size_t>(vesk::bench::decades(10000, 10000000, 100000).back()));
+  for (auto _ : state) {
+    const int runs = count >= 10000000 ? 1 : count >= 1000000 ? 3 : 5;
     std::vector<CurvePoint> ours, absl_set, std_set;
     for (int run = 0; run < runs; ++run) {
       ours.push_back(table_point(texts, count));
       absl_set.push_back(set_point<AbslSet>(texts, count));
       std_set.push_back(set_point<StdSet>(texts, count));
     }
-    const auto line = [&](const char* name, const std::vector<CurvePoint>& points) {
-      const CurvePoint p = median_of(points);
-      std::printf("curve interning %s %zu %.1f %.1f %.1f\n", name, count, p.new_ns, p.hit_ns,
-                  p.heap_bytes);
-      std::fflush(stdout);
-    };
-    line("TableString", ours);
-    line("absl::flat_hash_set", absl_set);
-    line("std::unordered_set", std_set);
+    const CurvePoint table = median_of(ours);
+    state.SetIterationTime(table.new_ns * static_cast<double>(count) * 1e-9);
+    for (const auto& [name, points] :
+         {std::pair<const char*, const std::vector<CurvePoint>*>{"TableString", &ours},
+          {"absl", &absl_set},
+          {"std", &std_set}}) {
+      const CurvePoint p = median_of(*points);
+      state.counters[std::string(name) + "_new_ns"] = p.new_ns;
+      state.counters[std::string(name) + "_hit_ns"] = p.hit_ns;
+      state.counters[std::string(name) + "_heap"] = p.heap_bytes;
+    }
   }
-  std::printf("\n");
 }
+
+// First, while the process has interned nothing: each child starts with an empty table. One
+// repetition each, whatever the run asks: the curves take their medians themselves.
+BENCHMARK(BM_MemoryPerText)->UseManualTime()->Iterations(1)->Repetitions(1);
+BENCHMARK(BM_InterningCurve)
+    ->Apply([](benchmark::internal::Benchmark* b) {
+      for (const std::int64_t size : vesk::bench::decades(10000, 10000000, 100000))
+        b->Arg(size);
+    })
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(1)
+    ->Unit(benchmark::kMillisecond);
+// Still before anything is interned in this process, then the rest.
+BENCHMARK(BM_InternOneHash)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InternOrdinarySameLength)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindTableString);
+BENCHMARK_TEMPLATE(BM_FindPeer, AbslSet);
+BENCHMARK_TEMPLATE(BM_FindPeer, StdSet);
+BENCHMARK(BM_FindInTurns)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InsertTableString)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_InsertPeer, AbslSet)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_InsertPeer, StdSet)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InsertInTurns)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  return vesk::bench::run_main(argc, argv, [] {
-    report_memory();
-    report_curves();
-  });
-}
+BENCHMARK_MAIN();
