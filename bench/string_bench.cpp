@@ -9,7 +9,7 @@
 
 #include <vesk/string.hpp>
 
-#include "support/crc32_forge.hpp"
+#include "testing/crc32_forge.hpp"
 
 #include <absl/container/flat_hash_set.h>
 #include <benchmark/benchmark.h>

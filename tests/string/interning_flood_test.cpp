@@ -4,9 +4,9 @@
 #include <vesk/host/host_util.h>
 #include <vesk/string.hpp>
 
-#include "support/crc32_forge.hpp"
 #include "support/system_memory.hpp"
 #include "support/table_report.hpp"
+#include "testing/crc32_forge.hpp"
 
 #include <gtest/gtest.h>
 

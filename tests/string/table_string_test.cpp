@@ -2,9 +2,9 @@
 #include <vesk/host/host_util.h>
 #include <vesk/string.hpp>
 
-#include "support/crc32_forge.hpp"
 #include "support/repeated_bytes.hpp"
 #include "support/table_report.hpp"
+#include "testing/crc32_forge.hpp"
 
 #include <gtest/gtest.h>
 

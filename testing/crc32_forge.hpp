@@ -1,6 +1,7 @@
-// Test support: texts of a chosen CRC-32, as an input can make them to flood one bucket.
-#ifndef VESK_TESTS_SUPPORT_CRC32_FORGE_HPP
-#define VESK_TESTS_SUPPORT_CRC32_FORGE_HPP
+// Shared by the tests and the benchmarks: texts of a chosen CRC-32, as an input can make them to
+// flood one bucket.
+#ifndef VESK_TESTING_CRC32_FORGE_HPP
+#define VESK_TESTING_CRC32_FORGE_HPP
 
 #include <cstdint>
 #include <string>
