@@ -1,5 +1,5 @@
 // What the benchmark programs share: inputs that are the same on every run, the timing of ours
-// and a peer in turns, and the sizes of the curves.
+// and a peer in turns, the sizes of the curves, and the main that declares what the report shows.
 #ifndef VESK_BENCH_BENCH_SUPPORT_HPP
 #define VESK_BENCH_BENCH_SUPPORT_HPP
 
@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <random>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace vesk::bench {
@@ -27,7 +31,8 @@ inline std::vector<unsigned char> random_bytes(std::size_t size) {
 /// that the machine's drift (its memory speed swings over minutes here) falls on both alike.
 /// `prepare`, untimed, makes each iteration's input first. The iteration's time is ours
 /// (register the benchmark with UseManualTime); counter per_peer is our time over the peer's
-/// in the same iterations. Returns the peer's total, in seconds.
+/// in the same iterations, and counter peer_ns the peer's time per iteration in nanoseconds.
+/// Returns the peer's total, in seconds.
 template <class Ours, class Peer, class Prepare>
 double in_turns(benchmark::State& state, Ours ours, Peer peer, Prepare prepare) {
   using Clock = std::chrono::steady_clock;
@@ -54,6 +59,8 @@ double in_turns(benchmark::State& state, Ours ours, Peer peer, Prepare prepare) 
     state.SetIterationTime(ours_time);
   }
   state.counters["per_peer"] = peer_total > 0 ? ours_total / peer_total : 0;
+  state.counters["peer_ns"] =
+      state.iterations() > 0 ? peer_total * 1e9 / static_cast<double>(state.iterations()) : 0;
   return peer_total;
 }
 
@@ -104,14 +111,60 @@ inline std::vector<std::int64_t> decades(std::int64_t smallest, std::int64_t lar
   return sizes;
 }
 
+namespace detail {
+
+// Whether the command line asks Google Benchmark for the list of benchmarks (set by run_main).
+inline bool& listing_asked() {
+  static bool asked = false;
+  return asked;
+}
+
+}  // namespace detail
+
+/// The names of the benchmarks that the program's --benchmark_filter selects, as Google
+/// Benchmark lists them (with the suffixes of their settings), by its own matching: a listing
+/// pass (--benchmark_list_tests) written into a string. Empty when the caller asked for the
+/// listing itself. Call after benchmark::Initialize; what it makes ahead of the selected
+/// benchmarks then stays exactly in step with what runs.
+inline std::vector<std::string> selected_benchmarks(char** argv) {
+  if (detail::listing_asked())
+    return {};
+  std::string flag = "--benchmark_list_tests=true";
+  const auto set_listing = [&flag, argv] {
+    char* arguments[] = {argv[0], flag.data(), nullptr};
+    int count = 2;
+    benchmark::Initialize(&count, arguments);
+  };
+  set_listing();
+  std::ostringstream listed;
+  benchmark::ConsoleReporter reporter;
+  reporter.SetOutputStream(&listed);
+  reporter.SetErrorStream(&listed);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  flag = "--benchmark_list_tests=false";
+  set_listing();
+  std::vector<std::string> names;
+  std::istringstream lines(listed.str());
+  for (std::string line; std::getline(lines, line);)
+    names.push_back(line);
+  return names;
+}
+
 /// Google Benchmark's main, with `prepare` run once the arguments are read and before the first
 /// benchmark: what a program reports, registers or makes ahead of its benchmarks.
+/// `prepare` takes no arguments, or the arguments left after Google Benchmark's.
 template <class Prepare>
 int run_main(int argc, char** argv, Prepare prepare) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string_view(argv[i]).rfind("--benchmark_list_tests", 0) == 0)
+      detail::listing_asked() = true;
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv))
     return 1;
-  prepare();
+  if constexpr (std::is_invocable_v<Prepare, int, char**>)
+    prepare(argc, argv);
+  else
+    prepare();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

@@ -5,6 +5,7 @@
 // tree to remove is made when the program starts, before anything is removed. Scratch space is
 // under $TMPDIR (else /tmp).
 #include "bench_support.hpp"
+#include "report_context.hpp"
 
 #include <vesk/file.hpp>
 
@@ -24,7 +25,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -251,9 +251,10 @@ std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::string>>& stock
   return trees;
 }
 
-// The trees the selected removals will take: how many of each shape.
-std::vector<std::pair<Shape, std::int64_t>>& wanted() {
-  static std::vector<std::pair<Shape, std::int64_t>> trees;
+// The trees each removal benchmark will take, by the benchmark's name without its settings:
+// their shape and how many.
+std::map<std::string, std::pair<Shape, std::int64_t>>& planned() {
+  static std::map<std::string, std::pair<Shape, std::int64_t>> trees;
   return trees;
 }
 
@@ -316,19 +317,6 @@ bool remove_by_hand(const std::string& root) {
   return true;
 }
 
-// True when the run's --benchmark_filter selects the benchmark of full name `name`, matched as
-// the benchmark library matches it: an extended regular expression found anywhere in the name,
-// a leading '-' selecting the names it does not match.
-bool selected(const std::string& name) {
-  std::string filter = benchmark::GetBenchmarkFilter();
-  if (filter.empty() || filter == "all")
-    filter = ".";
-  const bool negative = filter[0] == '-';
-  if (negative)
-    filter.erase(0, 1);
-  return std::regex_search(name, std::regex(filter, std::regex::extended)) != negative;
-}
-
 // Registers `family` (with the tree's size as its argument when `sized`): `repetitions` runs of
 // `iterations` removals each, every removal timed alone, and notes the trees it will take.
 void register_removal(const char* family, bool sized, const Shape& shape, int iterations,
@@ -341,10 +329,7 @@ void register_removal(const char* family, bool sized, const Shape& shape, int it
     name += "/" + std::to_string(shape.files);
   }
   b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(iterations)->Repetitions(repetitions);
-  name += "/iterations:" + std::to_string(iterations) + "/repeats:" + std::to_string(repetitions) +
-          "/real_time";
-  if (selected(name))
-    wanted().push_back({shape, std::int64_t{iterations} * repetitions});
+  planned()[name] = {shape, std::int64_t{iterations} * repetitions};
 }
 
 // Tree removal against `rm -rf` and the hand-written walk on one tree of 20,000 files (20
@@ -416,19 +401,26 @@ void BM_Walk_Readdir(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 100002);
 }
 
-// Makes every tree the selected removals will take, and the directory of the walks, before
-// the first benchmark runs, then writes them to the disk; prints what it made and how long that
-// took, which is no figure of the library.
-void make_ahead() {
+// Makes every tree the removals that the run's --benchmark_filter selects will take (as Google
+// Benchmark itself lists them), and the directory of the walks, before the first benchmark
+// runs, then writes them to the disk; prints what it made and how long that took, which is no
+// figure of the library.
+void make_ahead(char** argv) {
   const auto start = std::chrono::steady_clock::now();
   std::int64_t files = 0;
-  for (const auto& [shape, trees] : wanted()) {
+  bool walks = false;
+  for (const std::string& name : vesk::bench::selected_benchmarks(argv)) {
+    walks = walks || name.rfind("BM_Walk_", 0) == 0;
+    const auto plan = planned().find(name.substr(0, name.find("/iterations:")));
+    if (plan == planned().end())
+      continue;
+    const auto& [shape, trees] = plan->second;
     std::vector<std::string>& made = stock()[{shape.files, shape.fanout}];
     for (std::int64_t i = 0; i < trees; ++i)
       made.push_back(make_tree(shape));
     files += trees * shape.files;
   }
-  if (selected("BM_Walk_DirectoryIterator/real_time") || selected("BM_Walk_Readdir/real_time")) {
+  if (walks) {
     big_directory();
     files += 100000;
   }
@@ -440,6 +432,42 @@ void make_ahead() {
   std::fflush(stdout);
 }
 
+// What the report shows of this program.
+void declare_report() {
+  namespace report = vesk::bench::report;
+  const std::string remove = "`remove_directory`, 20,000 files in 200 directories";
+  const std::string create = "`create_directory`, 30 levels";
+  report::table("File system against `rm -rf`, `mkdir -p` and `readdir`",
+                "Real time; `rm` and `mkdir` run as child processes, so their figures include a "
+                "process start.");
+  report::compare({remove, "BM_RemoveTree_Vesk"}, {"`rm -rf`", "BM_RemoveTree_RmRf"}, {"`rm -rf`"});
+  report::compare({remove, "BM_RemoveTree_Vesk"},
+                  {"a hand-written `openat`/`fdopendir`/`unlinkat` walk in the same process",
+                   "BM_RemoveTree_HandWalk"},
+                  {"hand-written descriptor walk"});
+  report::compare({create, "BM_CreateDeep_Vesk"}, {"`mkdir -p`", "BM_CreateDeep_MkdirP"},
+                  {"`mkdir -p`"});
+  report::compare_in_turns(create, "BM_CreateDeep_Vesk",
+                           "a `mkdir` loop in the same process, in alternation",
+                           {"`mkdir` loop in the same process, in alternation"});
+  report::compare({"`DirectoryIterator`, 100,002 entries", "BM_Walk_DirectoryIterator"},
+                  {"`readdir` loop", "BM_Walk_Readdir"}, {"`readdir`"});
+  report::curve(
+      "`remove_directory`, 10^2 to 10^6 files",
+      "Empty files, 100 to a directory and 100 directories to a directory above them; real time, "
+      "`rm -rf` in a child process (so its figure includes a process start). Each size is removed "
+      "in five repetitions (each the mean of 20 removals at 10^2 files, of 5 at 10^3), 10^5 files "
+      "three times, 10^6 once; every tree is made before the first removal.",
+      "remove_directory.png",
+      {{"Removing a tree",
+        "files in the tree",
+        "real time per file",
+        "time_per_x",
+        true,
+        {{"remove_directory", "BM_RemoveCurve_Vesk"},
+         {"rm -rf", "BM_RemoveCurve_RmRf", "", true}}}});
+}
+
 }  // namespace
 
 // The removals are registered by main, after the deep creations above: the directories made
@@ -448,8 +476,9 @@ BENCHMARK(BM_Walk_DirectoryIterator)->Unit(benchmark::kMillisecond)->UseRealTime
 BENCHMARK(BM_Walk_Readdir)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
-  return vesk::bench::run_main(argc, argv, [] {
+  return vesk::bench::run_main(argc, argv, [](int, char** arguments) {
     register_removals();
-    make_ahead();
+    declare_report();
+    make_ahead(arguments);
   });
 }

@@ -3,6 +3,7 @@
 // OpenSSL 3 marks its low-level MD5 functions deprecated; they are the peer named here.
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "bench_support.hpp"
+#include "report_context.hpp"
 
 #include <vesk/hash.hpp>
 #include <vesk/host/host_util.h>
@@ -13,6 +14,8 @@
 
 #include <cstdint>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -153,6 +156,48 @@ BENCHMARK(BM_CrcHasherAddBytes)->Arg(kLarge);
 BENCHMARK(BM_CrcHasherAddDataReal)->Arg(kDoubles)->UseManualTime();
 BENCHMARK(BM_CrcHasherAddValueInt)->Arg(1 << 16);
 
+// What the report shows of this program.
+void declare_report() {
+  namespace report = vesk::bench::report;
+  report::table("MD5 against OpenSSL", "Random bytes, one digest per iteration.");
+  for (const auto& [size, words] : {std::pair{kSmall, "16 B"}, std::pair{kLarge, "16 MiB"}}) {
+    const std::string ours = std::string("`vesk_md5_bytes`, ") + words;
+    const std::string arg = "/" + std::to_string(size);
+    report::compare({ours, "BM_VeskMd5Bytes" + arg},
+                    {std::string("OpenSSL `MD5()`, ") + words, "BM_OpenSslMd5" + arg},
+                    {"OpenSSL `MD5()`"});
+    report::compare(
+        {ours, "BM_VeskMd5Bytes" + arg},
+        {std::string("OpenSSL `EVP_Digest` (MD5), ") + words, "BM_OpenSslEvpDigest" + arg});
+  }
+  report::compare({"`MD5Hasher::addBytes` + `hashValue`, 16 MiB", "BM_Md5HasherAddBytes/16777216"},
+                  {"OpenSSL `MD5()`, 16 MiB", "BM_OpenSslMd5/16777216"});
+
+  // addData(REAL) and the host call over 8 MiB take turns within each iteration: each finds
+  // its array evicted by the other's, as an array of gigabytes would be.
+  report::table("CrcHasher against the host hash in one call",
+                "The hasher cuts the stream into 1024-byte blocks (and reorders the bytes of each "
+                "double).");
+  report::compare({"`CrcHasher::addBytes`, 16 MiB", "BM_CrcHasherAddBytes/16777216"},
+                  {"`host_hash_n_bytes`, one call, 16 MiB", "BM_HostHashOneCall/16777216"});
+  report::compare_in_turns("`CrcHasher::addData(REAL)`, 1 Mi doubles",
+                           "BM_CrcHasherAddDataReal/1048576",
+                           "`host_hash_n_bytes`, one call, 8 MiB, in alternation",
+                           {"`host_hash_n_bytes`, one call, in alternation"});
+
+  report::curve(
+      "MD5, 1 B to 1 GiB",
+      "Random bytes, one digest per iteration, CPU time; the ratios are of speeds "
+      "(above 1 the library is faster).",
+      "md5.png",
+      {{"MD5",
+        "bytes per digest",
+        "bytes per second",
+        "rate",
+        true,
+        {{"vesk_md5_bytes", "BM_VeskMd5Bytes"}, {"OpenSSL MD5()", "BM_OpenSslMd5", "", true}}}});
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return vesk::bench::run_main(argc, argv, declare_report); }

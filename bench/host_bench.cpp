@@ -1,6 +1,7 @@
 // Host stand-ins against their peers: host_hash_n_bytes against zlib's crc32 (ISA-L and
 // libdeflate alongside) from 1 byte to 1 GiB, host_strtod against glibc strtod.
 #include "bench_support.hpp"
+#include "report_context.hpp"
 
 #include <vesk/host/host_util.h>
 
@@ -123,6 +124,32 @@ void BM_GlibcStrtod(benchmark::State& state) {
 BENCHMARK(BM_HostStrtod);
 BENCHMARK(BM_GlibcStrtod);
 
+// What the report shows of this program.
+void declare_report() {
+  namespace report = vesk::bench::report;
+  report::summarise({"`host_hash_n_bytes` (CRC-32), 64 B", "BM_HostHash/64"},
+                    {"zlib `crc32`", "BM_ZlibCrc32/64"});
+  report::summarise({"`host_hash_n_bytes` (CRC-32), 16 MiB", "BM_HostHash/16777216"},
+                    {"zlib `crc32`", "BM_ZlibCrc32/16777216"});
+  report::table("String to double against glibc `strtod`",
+                "4096 doubles of every magnitude printed with %.17g; time per number.");
+  report::compare({"`host_strtod` (behind `vesk_string_to_double`)", "BM_HostStrtod"},
+                  {"glibc `strtod`", "BM_GlibcStrtod"}, {"glibc `strtod`"});
+  report::curve("CRC-32, 1 B to 1 GiB",
+                "Random bytes, one call per iteration, CPU time; the ratios are of speeds (above "
+                "1 the library is faster).",
+                "crc32.png",
+                {{"CRC-32",
+                  "bytes per call",
+                  "bytes per second",
+                  "rate",
+                  true,
+                  {{"host_hash_n_bytes", "BM_HostHash"},
+                   {"zlib crc32", "BM_ZlibCrc32", "", true},
+                   {"ISA-L crc32_gzip_refl", "BM_IsalCrc32", "", true},
+                   {"libdeflate_crc32", "BM_LibdeflateCrc32", "", true}}}});
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return vesk::bench::run_main(argc, argv, declare_report); }

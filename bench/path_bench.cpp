@@ -1,5 +1,8 @@
 // Path names against Boost.Filesystem: leaf, basename, extension and dirname of every path under
 // /usr/include, against path::filename, stem, extension and parent_path of the same strings.
+#include "bench_support.hpp"
+#include "report_context.hpp"
+
 #include <vesk/file.hpp>
 
 #include <benchmark/benchmark.h>
@@ -98,6 +101,19 @@ BENCHMARK(BM_BoostParentPath);
 BENCHMARK(BM_VeskAllFour);
 BENCHMARK(BM_BoostAllFour);
 
+// What the report shows of this program.
+void declare_report() {
+  namespace report = vesk::bench::report;
+  report::table("Path names against Boost.Filesystem",
+                "Every path under /usr/include, as a std::string; time for the whole list.");
+  report::compare({"`leaf`", "BM_VeskLeaf"}, {"`path::filename`", "BM_BoostFilename"});
+  report::compare({"`basename`", "BM_VeskBasename"}, {"`path::stem`", "BM_BoostStem"});
+  report::compare({"`extension`", "BM_VeskExtension"}, {"`path::extension`", "BM_BoostExtension"});
+  report::compare({"`dirname`", "BM_VeskDirname"}, {"`path::parent_path`", "BM_BoostParentPath"});
+  report::compare({"`leaf`, `basename`, `extension`, `dirname`", "BM_VeskAllFour"},
+                  {"all four on one `path`", "BM_BoostAllFour"}, {"Boost.Filesystem `path`"});
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return vesk::bench::run_main(argc, argv, declare_report); }

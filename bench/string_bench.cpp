@@ -6,6 +6,7 @@
 // texts of one CRC-32, as an input can make them, against as many ordinary texts of the same
 // length, each set interned into a fresh table.
 #include "bench_support.hpp"
+#include "report_context.hpp"
 
 #include <vesk/string.hpp>
 
@@ -86,11 +87,6 @@ void intern_present() {
     return true;
   }();
   benchmark::DoNotOptimize(interned);
-}
-
-// The peer's time per item over the iterations of an in_turns benchmark, in nanoseconds.
-double peer_ns_per_item(const benchmark::State& state, double peer_total, std::size_t items) {
-  return peer_total * 1e9 / (static_cast<double>(state.iterations()) * static_cast<double>(items));
 }
 
 void BM_FindTableString(benchmark::State& state) {
@@ -312,25 +308,24 @@ using AbslSet = absl::flat_hash_set<std::string>;
 using StdSet = std::unordered_set<std::string>;
 
 // Lookups of every present text, one whole pass of the table's and one of absl's in each
-// iteration, in turns (see in_turns); the counter absl_ns is absl's time per lookup.
+// iteration, in turns (see in_turns).
 void BM_FindInTurns(benchmark::State& state) {
   intern_present();
   const AbslSet& set = present_set<AbslSet>();
   const auto& keys = present_keys();
-  const double peer_total = vesk::bench::in_turns(
+  vesk::bench::in_turns(
       state, [&keys] { intern_all(keys); },
       [&keys, &set] {
         for (const std::string& key : keys)
           benchmark::DoNotOptimize(set.find(key) != set.end());
       });
-  state.counters["absl_ns"] = peer_ns_per_item(state, peer_total, keys.size());
 }
 
 // Each iteration interns one batch of new texts into the process-wide table, and inserts the
 // same batch into an absl set that, like the table, already holds the present texts and every
 // earlier batch: in turns (see in_turns), as the machine's drift is larger than the difference.
 // Growth falls into some batches only, and not into the same ones for the two containers, so
-// the ratio is of the totals over the same batches; the counter absl_ns is absl's time per text.
+// the ratio is of the totals over the same batches.
 void BM_InsertInTurns(benchmark::State& state) {
   intern_present();
   static AbslSet* const set = [] {
@@ -341,14 +336,13 @@ void BM_InsertInTurns(benchmark::State& state) {
   }();
   static unsigned int batch = 300;
   std::vector<std::string> texts;
-  const double peer_total = vesk::bench::in_turns(
+  vesk::bench::in_turns(
       state, [&texts] { intern_all(texts); },
       [&texts] {
         for (const std::string& text : texts)
           benchmark::DoNotOptimize(set->insert(text));
       },
       [&texts] { texts = identifiers(batch++); });
-  state.counters["absl_ns"] = peer_ns_per_item(state, peer_total, kTexts);
 }
 
 // Builds one container of kTexts texts in a child process and returns its bytes per text.
@@ -539,6 +533,100 @@ BENCHMARK_TEMPLATE(BM_InsertPeer, AbslSet)->Iterations(1)->Unit(benchmark::kMill
 BENCHMARK_TEMPLATE(BM_InsertPeer, StdSet)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InsertInTurns)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 
+// What the report shows of this program.
+void declare_report() {
+  namespace report = vesk::bench::report;
+  const std::string present = "`TableString` of a present text";
+  const std::string fresh = "`TableString` of 1,000,000 new texts";
+  const std::string absl_find = "`absl::flat_hash_set<std::string>::find`";
+  const std::string absl_insert = "`absl::flat_hash_set<std::string>::insert`";
+  report::table("Interning against absl",
+                "1,000,000 distinct identifiers of 8 to 16 bytes; a lookup key is a separate copy "
+                "of the text. The table already holds the present texts and every earlier batch "
+                "when a batch is interned; the growing absl set is in the same state, the other "
+                "sets start empty. A set that grows rehashes in some batches only, so the ratio of "
+                "the means is shown beside the medians'.");
+  report::compare({present, "BM_FindTableString"}, {absl_find, "BM_FindPeer<AbslSet>"},
+                  {"`absl::flat_hash_set::find`", "", true});
+  // The table's and absl's passes over every present text take turns within each iteration.
+  report::compare_in_turns("`TableString` of every present text, whole passes in turns with absl's",
+                           "BM_FindInTurns", absl_find + ", in the same iterations",
+                           {"`absl::flat_hash_set::find`, passes in turns"});
+  report::compare({present, "BM_FindTableString"},
+                  {"`std::unordered_set<std::string>::find`", "BM_FindPeer<StdSet>"},
+                  {"", "", true});
+  report::compare({fresh, "BM_InsertTableString"}, {absl_insert, "BM_InsertPeer<AbslSet>"},
+                  {"`absl::flat_hash_set::insert`, new set", "", true});
+  // Of the totals: a growth of either container falls into some batches only.
+  report::compare_in_turns(fresh + ", batches in turns with absl's", "BM_InsertInTurns",
+                           absl_insert +
+                               " into a set already holding earlier texts, in the "
+                               "same iterations",
+                           {"`absl::flat_hash_set::insert`, set already holding earlier texts "
+                            "(ratio of means)",
+                            "", true, true});
+  report::compare({fresh, "BM_InsertTableString"},
+                  {"`std::unordered_set<std::string>::insert`", "BM_InsertPeer<StdSet>"},
+                  {"", "", true});
+
+  const std::string flood = "300,000 texts of one hash";
+  const std::string plain = "300,000 ordinary texts";
+  report::table("Interning texts of one hash",
+                "300,000 texts of 12 bytes that all have one CRC-32 (the host hash), as an input "
+                "can make them, against 300,000 ordinary identifiers of 12 bytes; each set is "
+                "interned into a fresh table in a child process, whose processor time is shown. "
+                "The bucket count stays bounded, and lookups go through an index keyed by a "
+                "secret, whatever the hashes. Heap bytes count mapped arrays whole; the resident "
+                "bytes count only the pages in use.");
+  report::compare({"`TableString` of " + flood, "BM_InternOneHash"},
+                  {plain, "BM_InternOrdinarySameLength"}, {plain});
+  for (const auto& [counter, words] : {std::pair{"resident_per_text", ", resident bytes per text"},
+                                       {"heap_per_text", ", heap bytes per text"}})
+    report::compare({flood + words, "BM_InternOneHash", counter},
+                    {plain + words, "BM_InternOrdinarySameLength", counter});
+
+  report::table("Memory per interned text",
+                "Each container built of the same 1,000,000 texts in a fresh child process; heap "
+                "bytes in use and resident bytes, per text.");
+  for (const char* kind : {"heap", "resident"}) {
+    const std::string bytes = std::string(", ") + kind + " bytes per text";
+    const std::string counter = std::string("_") + kind;
+    report::compare(
+        {"`TableString`" + bytes, "BM_MemoryPerText", "TableString" + counter},
+        {"`absl::flat_hash_set<std::string>`" + bytes, "BM_MemoryPerText", "absl" + counter},
+        {std::string(kind) == "heap" ? "`absl::flat_hash_set<std::string>`" : ""});
+    report::compare(
+        {"`TableString`" + bytes, "BM_MemoryPerText", "TableString" + counter},
+        {"`std::unordered_set<std::string>`" + bytes, "BM_MemoryPerText", "std" + counter});
+  }
+
+  const auto containers = [](const char* figure) {
+    return std::vector<report::Series>{
+        {"TableString", "BM_InterningCurve", std::string("TableString_") + figure},
+        {"absl::flat_hash_set", "BM_InterningCurve", std::string("absl_") + figure, true},
+        {"std::unordered_set", "BM_InterningCurve", std::string("std_") + figure, true}};
+  };
+  report::curve(
+      "Interning, 10^4 to 10^7 texts",
+      "Identifiers of 8 to 16 bytes, each container built from empty in a fresh child process "
+      "and each text then looked up through a separate copy in shuffled order, in three passes "
+      "of which the median counts; CPU time per text and heap in use per text (medians of five "
+      "children up to 10^5 texts, of three at 10^6, one at 10^7; the containers take turns, one "
+      "child each).",
+      "interning.png",
+      {{"Interning a new text", "distinct texts", "CPU time per new text", "counter", true,
+        containers("new_ns")},
+       {"Looking up a present text", "distinct texts", "CPU time per hit", "counter", true,
+        containers("hit_ns")},
+       {"Memory", "distinct texts", "heap bytes per text", "counter", false, containers("heap")}});
+  for (const auto& [texts, count] : {std::pair{"1000000", "10^6"}, {"10000000", "10^7"}}) {
+    const std::string benchmark = std::string("BM_InterningCurve/") + texts;
+    report::summarise({std::string("`TableString` lookup of a present text, ") + count + " texts",
+                       benchmark, "TableString_hit_ns"},
+                      {"`absl::flat_hash_set::find`", benchmark, "absl_hit_ns"});
+  }
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return vesk::bench::run_main(argc, argv, declare_report); }

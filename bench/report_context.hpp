@@ -1,0 +1,150 @@
+// What a benchmark program tells bench/report.py to show: its tables of ours against a peer, the
+// lines of the summary and its curves, written into the context of Google Benchmark's JSON output.
+// A comparison is declared here once, beside the benchmarks it pairs; the report names none.
+#ifndef VESK_BENCH_REPORT_CONTEXT_HPP
+#define VESK_BENCH_REPORT_CONTEXT_HPP
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace vesk::bench::report {
+
+/// One side of a comparison: `what` is the page's words for it; `benchmark` the run's name as
+/// the JSON output gives it without the suffixes of its settings ("BM_HostHash/64"); the figure
+/// is the benchmark's median time, or the median of its counter `counter` when that is set. A
+/// counter whose name ends in "_ns" is a time in nanoseconds.
+struct Figure {
+  std::string what;
+  std::string benchmark;
+  std::string counter = {};
+};
+
+/// How a row's ratio is taken, and where else it shows.
+struct Options {
+  /// The page's words for the peer in the README's summary; empty: the row is not summarised.
+  std::string summary = {};
+  /// A counter of ours' benchmark that is the ratio itself (per_peer of in_turns); empty: the
+  /// ratio of the two figures.
+  std::string ratio = {};
+  /// Also shows the ratio of the means, for costs (a container's growth) that fall into some
+  /// repetitions only and that the medians leave out.
+  bool means = false;
+  /// The summary shows the ratio of the means rather than the row's ratio.
+  bool summarise_means = false;
+};
+
+/// One series of a curve: the runs of `family` with one more argument, the curve's x ("BM_Md5"
+/// for "BM_Md5/16"), or the counter `counter` of the runs. The library's series are compared
+/// with each peer's (`peer` set) in the curve's table.
+struct Series {
+  std::string label;
+  std::string family;
+  std::string counter = {};
+  bool peer = false;
+};
+
+/// What a curve draws of each run: the x over the time, per second ("rate": bytes per second
+/// where x is a size); the time per x ("time_per_x"); or the series' counter ("counter", a time
+/// when its name ends in "_ns").
+struct Panel {
+  std::string title;
+  std::string x_label;
+  std::string y_label;
+  std::string measure;
+  bool y_log = true;
+  std::vector<Series> series;
+};
+
+namespace detail {
+
+inline std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\')
+      out += '\\';
+    out += c;
+  }
+  return out + '"';
+}
+
+inline std::string field(const char* key, const std::string& value) {
+  return quoted(key) + ":" + quoted(value);
+}
+
+inline std::string figure(const Figure& f) {
+  return "{" + field("what", f.what) + "," + field("benchmark", f.benchmark) + "," +
+         field("counter", f.counter) + "}";
+}
+
+// Adds one declaration, in order: the context is a sorted map, so the keys are numbered.
+inline void declare(const std::string& json) {
+  static int next = 0;
+  char key[32];
+  std::snprintf(key, sizeof key, "vesk.report.%04d", next++);
+  benchmark::AddCustomContext(key, json);
+}
+
+}  // namespace detail
+
+/// Starts a table with its title and a note on how its figures were measured; the rows
+/// declared next belong to it. With `summary_what`, the summary shows the median of the
+/// table's ratios (and their range) as `summary_what` against `summary_peer`.
+inline void table(const std::string& title, const std::string& note,
+                  const std::string& summary_what = {}, const std::string& summary_peer = {}) {
+  detail::declare("{" + detail::field("kind", "table") + "," + detail::field("title", title) + "," +
+                  detail::field("note", note) + "," + detail::field("summary_what", summary_what) +
+                  "," + detail::field("summary_peer", summary_peer) + "}");
+}
+
+/// A row of the table declared last: `ours` against `peer`.
+inline void compare(const Figure& ours, const Figure& peer, const Options& options = {}) {
+  detail::declare(
+      "{" + detail::field("kind", "row") + ",\"ours\":" + detail::figure(ours) +
+      ",\"peer\":" + detail::figure(peer) + "," + detail::field("summary", options.summary) + "," +
+      detail::field("ratio", options.ratio) + ",\"means\":" + (options.means ? "true" : "false") +
+      ",\"summarise_means\":" + (options.summarise_means ? "true" : "false") + "}");
+}
+
+/// A row of the table declared last for a benchmark that ran ours and the peer in turns (see
+/// in_turns): the peer's time is the one measured beside ours, and the ratio theirs in the
+/// same iterations.
+inline void compare_in_turns(const std::string& what, const std::string& benchmark,
+                             const std::string& peer_what, Options options = {}) {
+  options.ratio = "per_peer";
+  compare({what, benchmark}, {peer_what, benchmark, "peer_ns"}, options);
+}
+
+/// A line of the summary alone: `ours` against `peer`, whose words there are `peer.what`.
+inline void summarise(const Figure& ours, const Figure& peer) {
+  detail::declare("{" + detail::field("kind", "summary") + ",\"ours\":" + detail::figure(ours) +
+                  ",\"peer\":" + detail::figure(peer) + "}");
+}
+
+/// A picture of `panels` side by side, saved as `picture`, each panel with a table of its
+/// points under it.
+inline void curve(const std::string& title, const std::string& note, const std::string& picture,
+                  const std::vector<Panel>& panels) {
+  std::string json = "{" + detail::field("kind", "curve") + "," + detail::field("title", title) +
+                     "," + detail::field("note", note) + "," + detail::field("picture", picture) +
+                     ",\"panels\":[";
+  for (const Panel& panel : panels) {
+    json += (&panel == panels.data() ? "{" : ",{") + detail::field("title", panel.title) + "," +
+            detail::field("x_label", panel.x_label) + "," +
+            detail::field("y_label", panel.y_label) + "," +
+            detail::field("measure", panel.measure) +
+            ",\"y_log\":" + (panel.y_log ? "true" : "false") + ",\"series\":[";
+    for (const Series& s : panel.series)
+      json += (&s == panel.series.data() ? "{" : ",{") + detail::field("label", s.label) + "," +
+              detail::field("family", s.family) + "," + detail::field("counter", s.counter) +
+              ",\"peer\":" + (s.peer ? "true" : "false") + "}";
+    json += "]}";
+  }
+  detail::declare(json + "]}");
+}
+
+}  // namespace vesk::bench::report
+
+#endif
