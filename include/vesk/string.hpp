@@ -216,32 +216,33 @@ private:
   std::list<std::string>* mStrings;
 };
 
-/// A line (low 20 bits, 0..1048575) and a column (high 12 bits, 0..4095) in one 32-bit word.
+/// A line (low 20 bits, 0..1048575) and a column (high 12 bits, 0..4095) in one 32-bit word,
+/// on every host: the word is built with shifts, since the order of bit-fields in a word
+/// follows the host (a big-endian ABI puts the first one in the high bits).
 class VESK_API LineColumn {
 public:
   /// Keeps the low 20 bits of `line` and the low 12 bits of `column`: (1048577, 4097) -> 1, 1.
   LineColumn(unsigned int line = 0, unsigned int column = 0)
-      : mLine(line & 0xFFFFFu), mColumn(column & 0xFFFu) {}
+      : mWord((line & kLineMask) | (column & 0xFFFu) << kColumnShift) {}
 
   /// The line, 0..1048575.
-  unsigned int line() const { return mLine; }
+  unsigned int line() const { return mWord & kLineMask; }
   /// The column, 0..4095.
-  unsigned int column() const { return mColumn; }
+  unsigned int column() const { return mWord >> kColumnShift; }
 
   /// Both fields equal.
-  bool operator==(const LineColumn& other) const {
-    return mLine == other.mLine && mColumn == other.mColumn;
-  }
+  bool operator==(const LineColumn& other) const { return mWord == other.mWord; }
   /// Not ==.
   bool operator!=(const LineColumn& other) const { return !(*this == other); }
   /// By line, then by column.
   bool operator<(const LineColumn& other) const {
-    return mLine != other.mLine ? mLine < other.mLine : mColumn < other.mColumn;
+    return line() != other.line() ? line() < other.line() : column() < other.column();
   }
 
 private:
-  std::uint32_t mLine : 20;
-  std::uint32_t mColumn : 12;
+  static constexpr std::uint32_t kLineMask = 0xFFFFFu;
+  static constexpr unsigned int kColumnShift = 20;
+  std::uint32_t mWord;
 };
 
 /// Exchanges the two values.
