@@ -379,7 +379,8 @@ TEST(HostStrings, CopiesAndLengths) {
   EXPECT_STREQ(buffer, "xyz");
 }
 
-int vsnprintf_via_host(char* buffer, unsigned int size, const char* format, ...) {
+__attribute__((format(printf, 3, 4))) int vsnprintf_via_host(char* buffer, unsigned int size,
+                                                             const char* format, ...) {
   va_list args;
   va_start(args, format);
   const int result = host_vsnprintf(buffer, size, format, args);

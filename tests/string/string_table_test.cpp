@@ -53,7 +53,8 @@ TEST(StringTable, CopiesAreDeepAndIndependent) {
     EXPECT_STREQ(assigned.addString("x"), "x");
     EXPECT_STREQ(constructed.addString("y"), "y");
   }
-  source = source;
+  StringTable& same = source;  // through a reference, as self-assignment usually comes about
+  source = same;
   EXPECT_STREQ(kept, "kept by the source, beyond the short-string size");
 }
 

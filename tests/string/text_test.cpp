@@ -71,7 +71,8 @@ TEST(PassThrough, StrlenStrdupStrcpy) {
 }
 
 // The va_list entry points, called the way a caller's own printf-style wrapper calls them.
-int snprintf_via_va_list(char* buffer, std::size_t size, const char* format, ...) {
+__attribute__((format(printf, 3, 4))) int snprintf_via_va_list(char* buffer, std::size_t size,
+                                                               const char* format, ...) {
   va_list args;
   va_start(args, format);
   const int result = vesk_vsnprintf(buffer, size, format, args);
@@ -79,7 +80,7 @@ int snprintf_via_va_list(char* buffer, std::size_t size, const char* format, ...
   return result;
 }
 
-int printf_via_va_list(const char* format, ...) {
+__attribute__((format(printf, 1, 2))) int printf_via_va_list(const char* format, ...) {
   va_list args;
   va_start(args, format);
   const int result = vesk_vprintf(format, args);
