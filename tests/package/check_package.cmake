@@ -2,6 +2,8 @@
 # one with find_package(vesk), one with pkg-config and a plain compiler command.
 # Arguments: BUILD_DIR, SOURCE_DIR, WORK_DIR, CXX, CXX_FLAGS, GENERATOR; or PREFIX instead of
 # BUILD_DIR to build against a tree installed there already (the unpacked Debian packages).
+# A cross build also gives TOOLCHAIN (its toolchain file), LINK_FLAGS (its linker flags) and
+# EMULATOR (the command that runs its programs, with '|' between the words).
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
   if(NOT result EQUAL 0)
@@ -18,11 +20,18 @@ else()
   run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 endif()
 
+set(compiler -DCMAKE_CXX_COMPILER=${CXX})
+if(TOOLCHAIN)
+  # The toolchain searches the target's folders only, so the package is named by its folder.
+  file(GLOB package_dir LIST_DIRECTORIES true ${prefix}/lib*/cmake/vesk)
+  set(compiler -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -Dvesk_DIR=${package_dir})
+endif()
+string(REPLACE "|" ";" emulator "${EMULATOR}")
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/consumer -B ${WORK_DIR}/cmake -G ${GENERATOR}
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}")
+    -DCMAKE_PREFIX_PATH=${prefix} ${compiler} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}")
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake)
-run(${WORK_DIR}/cmake/consumer)
-run(${WORK_DIR}/cmake/host_consumer)
+run(${emulator} ${WORK_DIR}/cmake/consumer)
+run(${emulator} ${WORK_DIR}/cmake/host_consumer)
 
 file(GLOB pc_dir LIST_DIRECTORIES true ${prefix}/lib*/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} ${pc_dir})
@@ -32,6 +41,6 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "pkg-config does not know vesk")
 endif()
 separate_arguments(flags UNIX_COMMAND "${flags}")
-separate_arguments(extra UNIX_COMMAND "${CXX_FLAGS}")
+separate_arguments(extra UNIX_COMMAND "${CXX_FLAGS} ${LINK_FLAGS}")
 run(${CXX} -std=c++17 ${extra} ${SOURCE_DIR}/consumer/consumer.cpp -o ${WORK_DIR}/pc_consumer ${flags})
-run(${WORK_DIR}/pc_consumer)
+run(${emulator} ${WORK_DIR}/pc_consumer)
