@@ -7,9 +7,11 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 extern "C" {
@@ -131,6 +133,9 @@ public:
   TableString(const char* text, unsigned int size);
   /// All text.size() bytes, NULs included. Throws std::length_error above 4294967294 bytes.
   TableString(const std::string& text);
+  /// All text.size() bytes, NULs included; an empty view gives the empty text. Throws
+  /// std::length_error above 4294967294 bytes.
+  TableString(std::string_view text);
   /// Copies the record pointer; touches no table.
   TableString(const TableString& other) = default;
   /// Copies `other`'s record pointer.
@@ -154,6 +159,9 @@ public:
   /// table as a constructor writes it: never on two threads at once with a constructor or
   /// with another stats call.
   static void stats(std::ostream& out);
+  /// The number of distinct texts interned so far, the empty text included once it has been
+  /// interned; creates the table if needed. Serialised with the constructors, as stats is.
+  static std::size_t count();
 
   /// See the namespace-level declarations below.
   friend bool operator==(const TableString& a, const TableString& b) {
@@ -171,6 +179,7 @@ protected:
   const table_string::Entry& entry() const { return *mEntry; }
 
 private:
+  friend struct std::hash<TableString>;
   static table_string::Table& table();
 
   const table_string::Entry* mEntry;
@@ -316,5 +325,29 @@ private:
 VESK_API std::ostream& operator<<(std::ostream& out, const Range& r);
 
 }  // namespace vesk
+
+namespace std {
+
+/// Hashes of the value classes, so that they key the standard unordered containers.
+template <>
+struct hash<vesk::TableString> {
+  /// The record's address, mixed by one multiply: equal texts share one record, and no text
+  /// is read.
+  std::size_t operator()(const vesk::TableString& s) const noexcept {
+    const auto address = reinterpret_cast<std::uintptr_t>(s.mEntry);
+    return static_cast<std::size_t>((address >> 4) * 0x9E3779B97F4A7C15u);
+  }
+};
+
+template <>
+struct hash<vesk::LineColumn> {
+  /// The 32-bit word of line and column, mixed by one multiply.
+  std::size_t operator()(const vesk::LineColumn& p) const noexcept {
+    const std::uint64_t word = p.line() | std::uint64_t{p.column()} << 20;
+    return static_cast<std::size_t>(word * 0x9E3779B97F4A7C15u);
+  }
+};
+
+}  // namespace std
 
 #endif

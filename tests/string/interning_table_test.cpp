@@ -59,6 +59,7 @@ TEST(Table, NearlyMatchingTextsOfOneControlByteAreDifferentRecords) {
     EXPECT_EQ(std::string(second->text(), second->size()), row.second) << row.name;
     EXPECT_EQ(intern(row.first), first) << row.name;
     EXPECT_EQ(intern(row.second), second) << row.name;
+    EXPECT_EQ(table.recordCount(), 2u) << row.name;  // two texts, each interned twice
   }
 }
 

@@ -35,11 +35,16 @@ TEST(LineColumn, KeepsTheLow20And12Bits) {
                       {1048576, 4096, 0, 0},
                       {1048577, 4097, 1, 1},
                       {0xFFFFFFFF, 0xFFFFFFFF, 1048575, 4095}};
+  const std::hash<LineColumn> hash;
   for (const Row& row : rows) {
     const LineColumn p(row.line, row.column);
     EXPECT_EQ(p.line(), row.readLine) << row.line;
     EXPECT_EQ(p.column(), row.readColumn) << row.column;
+    EXPECT_EQ(hash(p), hash(LineColumn(row.readLine, row.readColumn))) << row.line;
   }
+  // Line and column are not interchangeable.
+  EXPECT_NE(hash(LineColumn(1, 2)), hash(LineColumn(2, 1)));
+  EXPECT_NE(hash(LineColumn(0, 1)), hash(LineColumn(1, 0)));
 }
 
 TEST(LineColumn, IsOneWordWithTheLineInTheLowBits) {

@@ -13,7 +13,9 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -38,7 +40,9 @@ TEST(TableString, EveryEmptyFormSharesTheEmptyRecord) {
                                TableString(static_cast<const char*>(nullptr)),
                                TableString(std::string()),
                                TableString("abc", 0),
-                               TableString(nullptr, 5)};
+                               TableString(nullptr, 5),
+                               TableString(std::string_view()),
+                               TableString(std::string_view("abc", 0))};
   for (std::size_t i = 0; i < std::size(forms); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(forms[i], forms[0]);
@@ -52,7 +56,8 @@ TEST(TableString, EveryEmptyFormSharesTheEmptyRecord) {
 TEST(TableString, SameBytesShareOneRecordWhateverTheConstructor) {
   const TableString abc("abc");
   const TableString forms[] = {TableString(std::string("abc")), TableString("abcdef", 3),
-                               TableString(std::string("abcdef").substr(0, 3))};
+                               TableString(std::string("abcdef").substr(0, 3)),
+                               TableString(std::string_view("abcdef", 3))};
   for (const TableString& form : forms) {
     EXPECT_EQ(form, abc);
     EXPECT_FALSE(form != abc);
@@ -126,6 +131,25 @@ TEST(TableString, RecordHoldsTheTextItsSizeAndTheHostHash) {
 TEST(TableString, RefusesASizeWithNoRoomForTheTerminator) {
   const char bytes[] = "short";
   EXPECT_THROW(TableString(bytes, 4294967295u), std::length_error);
+  // A view is measured at full width: 2^32 bytes do not wrap to the empty text.
+  for (const std::size_t size : {std::size_t{4294967295u}, std::size_t{1} << 32})
+    EXPECT_THROW(TableString(std::string_view(bytes, size)), std::length_error) << size;
+}
+
+TEST(TableString, CountsDistinctTextsAndHashesByRecord) {
+  const std::string text = "a text no other test interns: " + std::to_string(TableString::count());
+  const std::size_t before = TableString::count();
+  const TableString first(text);
+  const TableString again{std::string_view(text)};
+  EXPECT_EQ(TableString::count(), before + 1);
+  const std::hash<TableString> hash;
+  EXPECT_EQ(hash(first), hash(again));
+  EXPECT_NE(hash(first), hash(TableString(text + "!")));
+  std::unordered_map<TableString, int> seen;
+  for (const TableString& s : {first, again, TableString(text.c_str())})
+    ++seen[s];
+  EXPECT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[first], 3);
 }
 
 // A C string of 2^32 bytes, not the empty text of its low 32 bits. Reading 4 GiB takes a

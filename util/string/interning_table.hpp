@@ -39,6 +39,8 @@ public:
   unsigned int grow();
   /// Writes the six-line report to `out`, each line ended by std::endl.
   void printStats(std::ostream& out) const;
+  /// The number of records, that is of distinct texts interned.
+  std::size_t recordCount() const { return mRecords.size(); }
 
 private:
   // The record of the `size` bytes at `text` (non-null), inserted if there is none; `key` is

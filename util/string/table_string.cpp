@@ -50,7 +50,12 @@ TableString::TableString(const char* text, unsigned int size)
 TableString::TableString(const std::string& text)
     : mEntry(table().intern(text.data(), checked_size(text.size()))) {}
 
+TableString::TableString(std::string_view text)
+    : mEntry(table().intern(text.data(), checked_size(text.size()))) {}
+
 void TableString::stats(std::ostream& out) { table().printStats(out); }
+
+std::size_t TableString::count() { return table().recordCount(); }
 
 bool operator<(const TableString& a, const TableString& b) {
   // Both texts are NUL-terminated; strcmp compares their bytes as unsigned char.
