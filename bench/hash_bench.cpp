@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -70,7 +71,17 @@ void md5_curve(benchmark::internal::Benchmark* b) {
   b->MinTime(vesk::bench::kCurveMinTime);
 }
 
+// The digest as 32 hex digits: the digest of BM_VeskMd5Bytes and its text form.
+void BM_Md5HexOf(benchmark::State& state) {
+  const auto size = static_cast<std::size_t>(state.range(0));
+  const std::string_view bytes(
+      reinterpret_cast<const char*>(vesk::bench::shared_random_bytes(size)), size);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(vesk::md5_hex_of(bytes));
+}
+
 BENCHMARK(BM_VeskMd5Bytes)->Apply(md5_curve);
+BENCHMARK(BM_Md5HexOf)->Arg(kSmall);
 BENCHMARK(BM_OpenSslMd5)->Apply(md5_curve);
 BENCHMARK(BM_OpenSslEvpDigest)->Arg(kSmall)->Arg(kLarge);
 
@@ -170,6 +181,8 @@ void declare_report() {
         {ours, "BM_VeskMd5Bytes" + arg},
         {std::string("OpenSSL `EVP_Digest` (MD5), ") + words, "BM_OpenSslEvpDigest" + arg});
   }
+  report::compare({"`md5_hex_of`, 16 B (digest and its hex digits)", "BM_Md5HexOf/16"},
+                  {"`vesk_md5_bytes`, 16 B (the digest alone)", "BM_VeskMd5Bytes/16"});
   report::compare({"`MD5Hasher::addBytes` + `hashValue`, 16 MiB", "BM_Md5HasherAddBytes/16777216"},
                   {"OpenSSL `MD5()`, 16 MiB", "BM_OpenSslMd5/16777216"});
 

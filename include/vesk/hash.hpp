@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vesk {
@@ -34,6 +35,11 @@ public:
 
   /// Feeds the bytes of [begin, end) unchanged, in address order.
   void addBytes(const unsigned char* begin, const unsigned char* end);
+  /// Feeds the bytes of `bytes` unchanged, as addBytes of their range does.
+  void addBytes(std::string_view bytes) {
+    const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
+    addBytes(begin, begin + bytes.size());
+  }
   /// Feeds the 1 byte of `v`.
   void addValue(const char& v);
   /// Feeds the 1 byte of `v`.
@@ -156,6 +162,11 @@ public:
   /// caller's memory; only the bytes of an incomplete block are kept. An empty range changes
   /// nothing.
   void addBytes(const unsigned char* begin, const unsigned char* end);
+  /// Feeds the bytes of `bytes`, as addBytes of their range does.
+  void addBytes(std::string_view bytes) {
+    const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
+    addBytes(begin, begin + bytes.size());
+  }
   /// Pads the message, appends its length in bits and writes A, B, C, D to digest[0..3].
   /// The engine is not reset: further bytes continue the padded message, and a later hashIt
   /// finishes that longer message. `digest` must have room for four words.
@@ -218,5 +229,36 @@ VESK_API void vesk_md5_bytes(const unsigned char* begin, const unsigned char* en
                              unsigned int* digest);
 
 }  // extern "C"
+
+/// vesk_md5_bytes of the bytes of `bytes`.
+inline void vesk_md5_bytes(std::string_view bytes, unsigned int* digest) {
+  const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
+  vesk_md5_bytes(begin, begin + bytes.size(), digest);
+}
+
+namespace vesk {
+
+/// An MD5 digest as text: 32 lower-case hex digits and a NUL, held in place (nothing is
+/// allocated), as md5sum prints it.
+struct Md5Hex {
+  char digits[33];
+  /// The digits, NUL-terminated.
+  const char* c_str() const { return digits; }
+  /// The 32 digits.
+  operator std::string_view() const { return std::string_view(digits, 32); }
+};
+
+/// The digest words digest[0..3] (A, B, C, D) as text, each word least significant byte
+/// first. The empty message's digest -> "d41d8cd98f00b204e9800998ecf8427e".
+VESK_API Md5Hex md5_hex(const unsigned int* digest);
+
+/// The MD5 of the bytes of `bytes` as text: "abc" -> "900150983cd24fb0d6963f7d28e17f72".
+inline Md5Hex md5_hex_of(std::string_view bytes) {
+  unsigned int digest[4];
+  vesk_md5_bytes(bytes, digest);
+  return md5_hex(digest);
+}
+
+}  // namespace vesk
 
 #endif

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -51,14 +50,7 @@ std::string md5_hex(const std::function<void(vesk::Hasher&)>& feed) {
   feed(hasher);
   std::vector<unsigned int> words;
   hasher.hashValue(words);
-  std::string out;
-  char pair[3];
-  for (const unsigned int word : words)
-    for (int shift = 0; shift < 32; shift += 8) {
-      std::snprintf(pair, sizeof pair, "%02x", (word >> shift) & 0xFFu);
-      out += pair;
-    }
-  return out;
+  return vesk::md5_hex(words.data()).c_str();
 }
 
 unsigned int crc_of(const std::function<void(vesk::Hasher&)>& feed) {

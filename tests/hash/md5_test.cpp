@@ -12,23 +12,14 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
 using Words = std::array<unsigned int, 4>;
 
-// The 16-byte digest as RFC 1321 prints it: each word least significant byte first.
-std::string hex(const Words& words) {
-  std::string out;
-  char pair[3];
-  for (unsigned int word : words)
-    for (int shift = 0; shift < 32; shift += 8) {
-      std::snprintf(pair, sizeof pair, "%02x", (word >> shift) & 0xffu);
-      out += pair;
-    }
-  return out;
-}
+std::string hex(const Words& words) { return vesk::md5_hex(words.data()).c_str(); }
 
 const unsigned char* bytes(const std::string& s) {
   return reinterpret_cast<const unsigned char*>(s.data());
@@ -92,6 +83,13 @@ TEST(Md5, Rfc1321Suite) {
   for (const auto& row : rows) {
     EXPECT_EQ(hex(one_call(row.message)), row.digest) << '"' << row.message << '"';
     EXPECT_EQ(hex(engine_in_pieces(row.message, {1000})), row.digest) << '"' << row.message << '"';
+    EXPECT_EQ(std::string_view(vesk::md5_hex_of(row.message)), row.digest)
+        << '"' << row.message << '"';
+    vesk::MD5 md5;
+    md5.addBytes(std::string_view(row.message));
+    Words words{};
+    md5.hashIt(words.data());
+    EXPECT_EQ(hex(words), row.digest) << '"' << row.message << '"';
   }
 }
 

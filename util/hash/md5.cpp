@@ -109,3 +109,27 @@ extern "C" void vesk_md5_bytes(const unsigned char* begin, const unsigned char* 
   for (int i = 0; i < 4; ++i)
     digest[i] = state[i];
 }
+
+namespace vesk {
+
+Md5Hex md5_hex(const unsigned int* digest) {
+  // Eight digits of a word at once: its bytes, least significant first, spread one to every
+  // other byte of a 64-bit value, each split into its high and low nibble, then every nibble
+  // made a digit, '0' to '9' or 'a' to 'f' ('a' - '0' - 10 = 0x27 more), with no branch.
+  Md5Hex out;
+  auto* text = reinterpret_cast<unsigned char*>(out.digits);
+  for (int word = 0; word < 4; ++word) {
+    std::uint64_t x = digest[word];
+    x = (x | x << 16) & 0x0000FFFF0000FFFFu;
+    x = (x | x << 8) & 0x00FF00FF00FF00FFu;
+    const std::uint64_t nibbles = (x >> 4 & 0x000F000F000F000Fu) | (x & 0x000F000F000F000Fu) << 8;
+    const std::uint64_t letters = (nibbles + 0x0606060606060606u) >> 4 & 0x0101010101010101u;
+    const std::uint64_t digits = nibbles + 0x3030303030303030u + letters * 0x27;
+    detail::store_le32(text + 8 * word, static_cast<std::uint32_t>(digits));
+    detail::store_le32(text + 8 * word + 4, static_cast<std::uint32_t>(digits >> 32));
+  }
+  out.digits[32] = '\0';
+  return out;
+}
+
+}  // namespace vesk
