@@ -15,6 +15,9 @@ namespace vesk {
 /// The state of one walk; defined inside the library.
 class DirectoryIteratorData;
 
+/// The kind of a directory entry, the entry itself and not what a link names.
+enum class EntryType { directory, regular, link, other, unknown };
+
 /// Walks the entries of one directory in the order in which the operating system lists them,
 /// "." and ".." included, without recursing, filtering or sorting. Use: while available(),
 /// read current(), then advance(). Never reports an error: a directory that cannot be read
@@ -37,6 +40,10 @@ public:
   bool available() const;
   /// The current entry's bare name (never with the directory part), or "" when not available().
   std::string current() const;
+  /// The current entry's kind as the system listed it, a link being a link; where the listing
+  /// does not say (some file systems), one status query of the entry that follows no link.
+  /// EntryType::unknown when that fails too, or when not available().
+  EntryType type() const;
   /// Moves to the next entry; after the last one available() becomes false. Does nothing when
   /// available() is false.
   void advance();

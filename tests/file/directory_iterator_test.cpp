@@ -2,12 +2,14 @@
 #include "vesk/file.hpp"
 
 #include "support/scratch_dir.hpp"
+#include "util/file/entry_type.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,38 @@ TEST(DirectoryIterator, ListsEntriesOfEveryKindAsBareNames) {
   std::vector<std::string> expected = os_listing(dir.path());
   ASSERT_EQ(expected.size(), 300u + 7u);
   EXPECT_EQ(walk(dir.path()), expected);
+}
+
+// Each kind as the listing gives it, and as the status query gives it where the listing does
+// not: links are links, whatever they name.
+TEST(DirectoryIterator, ReportsTheKindOfEachEntryWithoutFollowingLinks) {
+  using vesk::EntryType;
+  ScratchDir dir;
+  ASSERT_EQ(mkdir((dir / "sub").c_str(), 0700), 0);
+  write_file(dir / "file");
+  ASSERT_EQ(symlink("sub", (dir / "to_dir").c_str()), 0);
+  ASSERT_EQ(symlink("file", (dir / "to_file").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", (dir / "dangling").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::map<std::string, EntryType> expected = {
+      {".", EntryType::directory},   {"..", EntryType::directory}, {"sub", EntryType::directory},
+      {"file", EntryType::regular},  {"to_dir", EntryType::link},  {"to_file", EntryType::link},
+      {"dangling", EntryType::link}, {"fifo", EntryType::other}};
+  std::size_t seen = 0;
+  DirectoryIterator it(dir.path());
+  for (; it.available(); it.advance(), ++seen) {
+    const std::string name = it.current();
+    ASSERT_EQ(expected.count(name), 1u) << name;
+    EXPECT_EQ(it.type(), expected.at(name)) << name;
+    const int fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    EXPECT_EQ(vesk::detail::entry_type(fd, name.c_str(), DT_UNKNOWN), expected.at(name)) << name;
+    close(fd);
+  }
+  EXPECT_EQ(seen, expected.size());
+  EXPECT_EQ(it.type(), EntryType::unknown);
+  const int fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  EXPECT_EQ(vesk::detail::entry_type(fd, "gone", DT_UNKNOWN), EntryType::unknown);
+  close(fd);
 }
 
 TEST(DirectoryIterator, DirectoryThatCannotBeWalkedIsNotStarted) {

@@ -1,6 +1,8 @@
 // DirectoryIterator: one directory's entries, straight from the operating system's enumeration.
 #include "vesk/file.hpp"
 
+#include "util/file/entry_type.hpp"
+
 #include <dirent.h>
 
 #include <string>
@@ -12,7 +14,7 @@ class DirectoryIteratorData : public AllocatorBase {
 public:
   bool available = false;
   std::string name;
-  // Last record read; only its name is used, and it is valid until the next readdir.
+  // Last record read, for its name and type; valid until the next readdir.
   const dirent* entry = nullptr;
   // Null when the walk was never started.
   DIR* handle = nullptr;
@@ -74,6 +76,12 @@ bool DirectoryIterator::available() const { return mData != nullptr && data().av
 
 std::string DirectoryIterator::current() const {
   return available() ? data().name : std::string();
+}
+
+EntryType DirectoryIterator::type() const {
+  if (!available())
+    return EntryType::unknown;
+  return detail::entry_type(dirfd(data().handle), data().name.c_str(), data().entry->d_type);
 }
 
 void DirectoryIterator::advance() {
