@@ -6,14 +6,8 @@
 #include <vector>
 
 int main() {
-  // The standard's digest is the four words, each least significant byte first.
-  const unsigned char text[] = {'a', 'b', 'c'};
-  unsigned int words[4];
-  vesk_md5_bytes(text, text + sizeof text, words);
-  for (unsigned int word : words)
-    for (int byte = 0; byte < 4; ++byte)
-      std::printf("%02x", (word >> (8 * byte)) & 0xFFu);
-  std::printf("\n");  // 900150983cd24fb0d6963f7d28e17f72
+  // The digest as md5sum prints it: the four words, each least significant byte first.
+  std::printf("%s\n", vesk::md5_hex_of("abc").c_str());  // 900150983cd24fb0d6963f7d28e17f72
 
   // Typed values go in as a fixed, host-independent byte stream: a checksum of an array and
   // its shape is the same on every machine.
@@ -29,5 +23,5 @@ int main() {
   md5.addValue(42);
   std::vector<unsigned int> digest;
   md5.hashValue(digest);  // four words, as vesk_md5_bytes gives
-  std::printf("md5 words %08x %08x %08x %08x\n", digest[0], digest[1], digest[2], digest[3]);
+  std::printf("md5 %s\n", vesk::md5_hex(digest.data()).c_str());
 }

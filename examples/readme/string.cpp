@@ -3,6 +3,8 @@
 
 #include <iostream>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 int main() {
   // Split at commas that no backslash escapes, then trim each field.
@@ -17,6 +19,13 @@ int main() {
   // Equal texts share one record, so comparing handles compares two pointers.
   const vesk::TableString file("model.src");
   std::cout << (file == vesk::TableString(std::string("model.src"))) << '\n';  // 1
+
+  // Handles key the standard containers: the hash is the record's address, no text is read.
+  std::unordered_map<vesk::TableString, int> uses;
+  for (std::string_view word : {"alpha", "beta", "alpha"})
+    ++uses[vesk::TableString(word)];
+  std::cout << uses[vesk::TableString("alpha")] << ' ' << vesk::TableString::count() << '\n';
+  // 2 3 (the distinct texts so far: model.src, alpha and beta)
 
   const vesk::Location begin(file, vesk::LineColumn(3, 4)), end(file, vesk::LineColumn(3, 9));
   std::cout << vesk::Range(begin, end) << '\n';  // model.src:3:4-9
