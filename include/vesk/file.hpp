@@ -57,6 +57,54 @@ private:
   DirectoryIteratorData* mData;
 };
 
+/// The state of one tree walk; defined inside the library.
+class TreeWalkerData;
+
+/// Walks every entry under a directory, depth first: each directory's entries in the order the
+/// system lists them ("." and ".." left out), a directory just before what it holds. Entries
+/// are reached through descriptors of the directories holding them, so a link is reported as
+/// a link and never followed, an entry renamed or replaced during the walk never leads
+/// outside the tree, and at most 17 descriptors are held however deep the tree (fewer when
+/// the process runs short). A directory that cannot be opened or listed is reported with the
+/// system's error and not entered (or left). Use: while available(), read path(), type() and
+/// error(), then advance(). Used by one thread at a time.
+class VESK_API TreeWalker {
+public:
+  /// Starts the walk under `directory` ('/' and '\' are separators, as for DirectoryIterator;
+  /// a link there is followed). When it cannot be opened, the walker is not open() and
+  /// error() holds the system's error number (ENOMEM when the host has no memory for the
+  /// walk's state). Throws std::bad_alloc when memory for the first entry runs out.
+  explicit TreeWalker(const std::string& directory);
+  /// Ends the walk and releases its descriptors.
+  ~TreeWalker();
+  /// Not copyable: each walk owns its descriptors.
+  TreeWalker(const TreeWalker&) = delete;
+  /// Not assignable, for the same reason.
+  TreeWalker& operator=(const TreeWalker&) = delete;
+
+  /// True when the directory was opened; stays true after the last entry.
+  bool open() const;
+  /// True when there is a current entry.
+  bool available() const;
+  /// The current entry's path relative to the directory walked, '/' between names: "src",
+  /// "src/main.cpp"; "" when not available().
+  const std::string& path() const;
+  /// The current entry's kind, a link being a link (see DirectoryIterator::type()).
+  EntryType type() const;
+  /// 0, or the system's error number (EACCES, ...) for a current entry that is a directory
+  /// the walk could not open or list, and so does not enter or leaves; for a walker that is
+  /// not open(), why.
+  int error() const;
+  /// Moves to the next entry: into the current one when it is a directory that opened.
+  /// Throws std::bad_alloc when memory runs out; the walker can then only be destroyed.
+  void advance();
+
+private:
+  void start(const std::string& directory);
+
+  TreeWalkerData* mData;
+};
+
 /// True when a directory exists at `path` (links are followed); a missing path is no error.
 /// '\' is a separator. Raises boost::filesystem::filesystem_error when the status query fails
 /// for any other reason. Examples: "/tmp" -> true, "/etc/passwd" -> false, "" -> false.

@@ -3,6 +3,7 @@
 // it runs, and the filesystem errors that reach the caller.
 #include "vesk/file.hpp"
 
+#include "support/child_process.hpp"
 #include "support/host_hook.hpp"
 #include "support/scratch_dir.hpp"
 
@@ -32,6 +33,8 @@
 
 namespace {
 
+using vesk::testing::as_nobody;
+using vesk::testing::in_child;
 using vesk::testing::kind_at;
 using vesk::testing::ScratchDir;
 using vesk::testing::write_file;
@@ -338,47 +341,6 @@ TEST(FileOps, FailedStatusQueriesAndCreationsRaiseTheFilesystemError) {
 
   // The error is a std::runtime_error to callers that do not know the dependency.
   EXPECT_THROW(vesk::directory_exists(too_long), std::runtime_error);
-}
-
-// Runs `checks` in a child process; returns what they reported (empty when all held).
-std::string in_child(const std::function<std::string()>& checks) {
-  int channel[2];
-  if (pipe(channel) != 0)
-    return "pipe failed";
-  const pid_t child = fork();
-  if (child == 0) {
-    close(channel[0]);
-    std::string report;
-    try {
-      report = checks();
-    } catch (const std::exception& error) {
-      report = error.what();
-    }
-    ssize_t written = write(channel[1], report.data(), report.size());
-    _exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
-  }
-  close(channel[1]);
-  std::string report;
-  char buffer[512];
-  ssize_t got;
-  while ((got = read(channel[0], buffer, sizeof buffer)) > 0)
-    report.append(buffer, static_cast<std::size_t>(got));
-  close(channel[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    report += " (child ended abnormally)";
-  return report;
-}
-
-// The same, with root's privileges dropped to those of nobody, starting in `directory`.
-std::string as_nobody(const std::string& directory,
-                      const std::function<std::string()>& checks) {
-  return in_child([&]() -> std::string {
-    if (chdir(directory.c_str()) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
-      return "could not become nobody";
-    return checks();
-  });
 }
 
 TEST(FileOps, PermissionFailuresRaiseTheFilesystemErrorAndKeepWhatExists) {

@@ -2,6 +2,7 @@
 #include "vesk/file.hpp"
 
 #include "util/file/entry_type.hpp"
+#include "util/file/path_form.hpp"
 
 #include <dirent.h>
 
@@ -20,33 +21,12 @@ public:
   DIR* handle = nullptr;
 };
 
-namespace {
-
-// The directory argument in the form opendir takes: every '\' made '/', trailing separators
-// dropped, and nothing at all meaning the root directory.
-std::string native_directory(const std::string& directory) {
-  std::string native = directory;
-  for (char& c : native) {
-    if (c == '\\')
-      c = '/';
-  }
-  std::string::size_type end = native.size();
-  while (end > 0 && native[end - 1] == '/')
-    --end;
-  native.resize(end);
-  if (native.empty())
-    native = "/";
-  return native;
-}
-
-}  // namespace
-
 DirectoryIterator::DirectoryIterator(const std::string& directory)
     : mData(new DirectoryIteratorData) {
   if (mData == nullptr)
     return;
   DirectoryIteratorData& state = *mData;
-  DIR* handle = opendir(native_directory(directory).c_str());
+  DIR* handle = opendir(detail::native_directory(directory).c_str());
   if (handle == nullptr)
     return;
   // A walk that yields not even one entry counts as not started, so open() tells the caller

@@ -74,6 +74,23 @@ inline std::string generic_path(const std::string& path) {
   return view.substr(0, view.size());
 }
 
+/// The directory argument of DirectoryIterator and TreeWalker in the form opendir takes: every
+/// '\' made '/', trailing separators dropped, and nothing at all meaning the root directory.
+inline std::string native_directory(const std::string& directory) {
+  std::string native = directory;
+  for (char& c : native) {
+    if (c == '\\')
+      c = '/';
+  }
+  std::string::size_type end = native.size();
+  while (end > 0 && native[end - 1] == '/')
+    --end;
+  native.resize(end);
+  if (native.empty())
+    native = "/";
+  return native;
+}
+
 }  // namespace vesk::detail
 
 #endif

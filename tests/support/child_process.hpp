@@ -1,0 +1,58 @@
+// Test support: checks run in a child process, so that what they change of the process (its
+// user, its limits) stays there, and what they report comes back as text.
+#ifndef VESK_TESTS_SUPPORT_CHILD_PROCESS_HPP
+#define VESK_TESTS_SUPPORT_CHILD_PROCESS_HPP
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <exception>
+#include <functional>
+#include <string>
+
+namespace vesk::testing {
+
+// Runs `checks` in a child process; returns what they reported (empty when all held).
+inline std::string in_child(const std::function<std::string()>& checks) {
+  int channel[2];
+  if (pipe(channel) != 0)
+    return "pipe failed";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    std::string report;
+    try {
+      report = checks();
+    } catch (const std::exception& error) {
+      report = error.what();
+    }
+    ssize_t written = write(channel[1], report.data(), report.size());
+    _exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
+  }
+  close(channel[1]);
+  std::string report;
+  char buffer[512];
+  ssize_t got;
+  while ((got = read(channel[0], buffer, sizeof buffer)) > 0)
+    report.append(buffer, static_cast<std::size_t>(got));
+  close(channel[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    report += " (child ended abnormally)";
+  return report;
+}
+
+// The same, with root's privileges dropped to those of nobody, starting in `directory`.
+inline std::string as_nobody(const std::string& directory,
+                             const std::function<std::string()>& checks) {
+  return in_child([&]() -> std::string {
+    if (chdir(directory.c_str()) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+      return "could not become nobody";
+    return checks();
+  });
+}
+
+}  // namespace vesk::testing
+
+#endif

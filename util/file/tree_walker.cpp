@@ -1,0 +1,201 @@
+// TreeWalker: every entry under a directory, reached through descriptors (DescriptorWalk).
+#include "vesk/file.hpp"
+
+#include "util/file/descriptor_walk.hpp"
+#include "util/file/entry_type.hpp"
+#include "util/file/path_form.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+namespace vesk {
+
+// The walk's state lives in host memory, like every object the library creates for itself.
+class TreeWalkerData : public AllocatorBase {
+public:
+  TreeWalkerData() : walk("") {}
+  ~TreeWalkerData() {
+    if (pending >= 0)
+      close(pending);
+  }
+  TreeWalkerData(const TreeWalkerData&) = delete;
+  TreeWalkerData& operator=(const TreeWalkerData&) = delete;
+
+  // Finds the next entry, leaving every level listed to its end.
+  void step();
+  // Makes the current entry current: `name` of the deepest level, of kind `kind`.
+  void report(const char* name, EntryType kind, int failure);
+
+  detail::DescriptorWalk walk;  // paths relative to the top
+  bool open = false;
+  bool available = false;
+  std::string path;
+  EntryType type = EntryType::unknown;
+  int error = 0;
+  // The current directory entry, opened before it is reported so that a failure to open it
+  // is reported with it; entered on advance.
+  int pending = -1;
+  detail::Identity pendingIdentity{};
+  std::string pendingName;
+};
+
+namespace {
+
+bool dot_or_dot_dot(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+}  // namespace
+
+void TreeWalkerData::report(const char* name, EntryType kind, int failure) {
+  path = walk.path();
+  if (!path.empty())
+    path += '/';
+  path += name;
+  type = kind;
+  error = failure;
+  available = true;
+}
+
+void TreeWalkerData::step() {
+  while (walk.depth() > 0) {
+    DIR* stream = walk.deepest();
+    errno = 0;
+    const dirent* entry = readdir(stream);
+    if (entry == nullptr) {
+      const int failure = errno;
+      const std::string listed = walk.path();
+      // The level above, if shed to spare descriptors, is opened again through this one; when
+      // it is no longer where the walk left it (moved), it is reported and left too.
+      if (walk.depth() > 1 && walk.reopen(walk.depth() - 2) == nullptr) {
+        const int moved = errno;
+        const std::string above = walk.pathOf(walk.depth() - 2);
+        walk.pop();
+        walk.pop();
+        path = above;
+        type = EntryType::directory;
+        error = moved;
+        available = true;
+        return;
+      }
+      walk.pop();
+      if (failure != 0) {
+        // Reported as the directory once more, with the error; the entries read before it
+        // stand.
+        path = listed;
+        type = EntryType::directory;
+        error = failure;
+        available = true;
+        return;
+      }
+      continue;
+    }
+    const char* name = entry->d_name;
+    if (dot_or_dot_dot(name))
+      continue;
+    const int dir = dirfd(stream);
+    const EntryType kind = detail::entry_type(dir, name, entry->d_type);
+    if (kind != EntryType::directory) {
+      report(name, kind, 0);
+      return;
+    }
+    const int fd = walk.openDirectory(dir, name);
+    if (fd < 0) {
+      const int failure = errno;
+      if (failure == ENOENT)
+        continue;  // gone since it was listed
+      if (failure == ELOOP || failure == ENOTDIR) {
+        // No longer a directory: reported as what took its place.
+        report(name, detail::entry_type(dir, name, DT_UNKNOWN), 0);
+        return;
+      }
+      report(name, kind, failure);
+      return;
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+      const int failure = errno;
+      close(fd);
+      report(name, kind, failure);
+      return;
+    }
+    pending = fd;
+    pendingIdentity = detail::Identity{status.st_dev, status.st_ino};
+    pendingName = name;
+    report(name, kind, 0);
+    return;
+  }
+  available = false;
+  path.clear();
+  type = EntryType::unknown;
+  error = 0;
+}
+
+TreeWalker::TreeWalker(const std::string& directory) : mData(new TreeWalkerData) {
+  if (mData == nullptr)
+    return;
+  try {
+    start(detail::native_directory(directory));
+  } catch (...) {
+    delete mData;  // no destructor runs for a constructor that throws
+    throw;
+  }
+}
+
+void TreeWalker::start(const std::string& directory) {
+  TreeWalkerData& state = *mData;
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  struct stat status;
+  if (fd < 0 || fstat(fd, &status) != 0) {
+    state.error = errno;
+    if (fd >= 0)
+      close(fd);
+    return;
+  }
+  if (const int failure =
+          state.walk.enter(fd, detail::Identity{status.st_dev, status.st_ino}, "")) {
+    state.error = failure;
+    return;
+  }
+  state.open = true;
+  state.step();
+}
+
+TreeWalker::~TreeWalker() { delete mData; }
+
+bool TreeWalker::open() const { return mData != nullptr && mData->open; }
+
+bool TreeWalker::available() const { return mData != nullptr && mData->available; }
+
+const std::string& TreeWalker::path() const {
+  static const std::string kNone;
+  return available() ? mData->path : kNone;
+}
+
+EntryType TreeWalker::type() const { return available() ? mData->type : EntryType::unknown; }
+
+int TreeWalker::error() const { return mData != nullptr ? mData->error : ENOMEM; }
+
+void TreeWalker::advance() {
+  if (!available())
+    return;
+  TreeWalkerData& state = *mData;
+  state.available = false;
+  if (state.pending >= 0) {
+    const int fd = state.pending;
+    state.pending = -1;
+    if (const int failure =
+            state.walk.enter(fd, state.pendingIdentity, state.pendingName.c_str())) {
+      state.error = failure;  // reported with the directory once more
+      state.available = true;
+      return;
+    }
+  }
+  state.step();
+}
+
+}  // namespace vesk
