@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <utility>
@@ -401,6 +402,50 @@ void BM_Walk_Readdir(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 100002);
 }
 
+// ----- walking a tree of 100,000 files --------------------------------------------------------
+
+// 100,000 files, 100 to a directory, 10 such directories to one above them: 1,100 directories.
+const std::string& walk_tree() {
+  static const std::string root = make_tree({100000, 10});
+  return root;
+}
+
+constexpr std::int64_t kWalkEntries = 100000 + 1000 + 100;
+
+void BM_TreeWalk_Vesk(benchmark::State& state) {
+  const std::string& root = walk_tree();
+  for (auto _ : state) {
+    std::int64_t entries = 0;
+    for (vesk::TreeWalker walker(root); walker.available(); walker.advance())
+      entries += walker.error() == 0 ? 1 : 0;
+    if (entries != kWalkEntries)
+      state.SkipWithError("wrong number of entries");
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWalkEntries);
+}
+
+void BM_TreeWalk_StdFilesystem(benchmark::State& state) {
+  const std::string& root = walk_tree();
+  for (auto _ : state) {
+    std::int64_t entries = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+      benchmark::DoNotOptimize(entry.path().native().size());
+      ++entries;
+    }
+    if (entries != kWalkEntries)
+      state.SkipWithError("wrong number of entries");
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWalkEntries);
+}
+
+// find lists the files by name, as it prints them, into /dev/null.
+void BM_TreeWalk_Find(benchmark::State& state) {
+  const std::string& root = walk_tree();
+  for (auto _ : state)
+    run({"find", root, "-type", "f", "-fprint", "/dev/null"});
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWalkEntries);
+}
+
 // Makes every tree the removals that the run's --benchmark_filter selects will take (as Google
 // Benchmark itself lists them), and the directory of the walks, before the first benchmark
 // runs, then writes them to the disk; prints what it made and how long that took, which is no
@@ -409,8 +454,10 @@ void make_ahead(char** argv) {
   const auto start = std::chrono::steady_clock::now();
   std::int64_t files = 0;
   bool walks = false;
+  bool tree_walks = false;
   for (const std::string& name : vesk::bench::selected_benchmarks(argv)) {
     walks = walks || name.rfind("BM_Walk_", 0) == 0;
+    tree_walks = tree_walks || name.rfind("BM_TreeWalk_", 0) == 0;
     const auto plan = planned().find(name.substr(0, name.find("/iterations:")));
     if (plan == planned().end())
       continue;
@@ -422,6 +469,10 @@ void make_ahead(char** argv) {
   }
   if (walks) {
     big_directory();
+    files += 100000;
+  }
+  if (tree_walks) {
+    walk_tree();
     files += 100000;
   }
   sync();
@@ -452,6 +503,12 @@ void declare_report() {
                            {"`mkdir` loop in the same process, in alternation"});
   report::compare({"`DirectoryIterator`, 100,002 entries", "BM_Walk_DirectoryIterator"},
                   {"`readdir` loop", "BM_Walk_Readdir"}, {"`readdir`"});
+  const std::string walk = "`TreeWalker`, 100,000 files in 1,100 directories";
+  report::compare({walk, "BM_TreeWalk_Vesk"},
+                  {"`std::filesystem::recursive_directory_iterator`", "BM_TreeWalk_StdFilesystem"},
+                  {"`std::filesystem::recursive_directory_iterator`"});
+  report::compare({walk, "BM_TreeWalk_Vesk"}, {"`find -type f` (gnulib's fts)", "BM_TreeWalk_Find"},
+                  {"`find -type f`"});
   report::curve(
       "`remove_directory`, 10^2 to 10^6 files",
       "Empty files, 100 to a directory and 100 directories to a directory above them; real time, "
@@ -474,6 +531,9 @@ void declare_report() {
 // here are made before any tree is removed (see make_ahead).
 BENCHMARK(BM_Walk_DirectoryIterator)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Walk_Readdir)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TreeWalk_Vesk)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TreeWalk_StdFilesystem)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TreeWalk_Find)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
   return vesk::bench::run_main(argc, argv, [](int, char** arguments) {
