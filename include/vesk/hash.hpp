@@ -241,6 +241,7 @@ namespace vesk {
 /// An MD5 digest as text: 32 lower-case hex digits and a NUL, held in place (nothing is
 /// allocated), as md5sum prints it.
 struct Md5Hex {
+  /// The 32 digits, then a NUL.
   char digits[33];
   /// The digits, NUL-terminated.
   const char* c_str() const { return digits; }

@@ -326,9 +326,10 @@ VESK_API std::ostream& operator<<(std::ostream& out, const Range& r);
 
 }  // namespace vesk
 
+// Hashes of the value classes, so that they key the standard unordered containers.
 namespace std {
 
-/// Hashes of the value classes, so that they key the standard unordered containers.
+/// The hash of a TableString, so that handles key the standard unordered containers.
 template <>
 struct hash<vesk::TableString> {
   /// The record's address, mixed by one multiply: equal texts share one record, and no text
@@ -339,6 +340,7 @@ struct hash<vesk::TableString> {
   }
 };
 
+/// The hash of a LineColumn, so that positions key the standard unordered containers.
 template <>
 struct hash<vesk::LineColumn> {
   /// The 32-bit word of line and column, mixed by one multiply.
