@@ -68,16 +68,18 @@ DIR* DescriptorWalk::reopen(std::size_t index) {
   int error = fd < 0 || fstat(fd, &status) != 0                          ? errno
               : Identity{status.st_dev, status.st_ino} == level.identity ? 0
                                                                          : ENOENT;
+  DIR* stream = nullptr;
   if (error == 0) {
-    level.stream = fdopendir(fd);
-    error = level.stream == nullptr ? errno : 0;
+    stream = fdopendir(fd);
+    error = errno;
   }
-  if (error != 0) {
+  if (stream == nullptr) {
     if (fd >= 0)
       close(fd);
-    errno = error;
+    errno = error != 0 ? error : EBADF;
     return nullptr;
   }
+  level.stream = stream;
   seekdir(level.stream, level.position);
   mFirstOpen = index;
   return level.stream;

@@ -118,7 +118,7 @@ Md5Hex md5_hex(const unsigned int* digest) {
   // made a digit, '0' to '9' or 'a' to 'f' ('a' - '0' - 10 = 0x27 more), with no branch.
   Md5Hex out;
   auto* text = reinterpret_cast<unsigned char*>(out.digits);
-  for (int word = 0; word < 4; ++word) {
+  for (std::size_t word = 0; word < 4; ++word) {
     std::uint64_t x = digest[word];
     x = (x | x << 16) & 0x0000FFFF0000FFFFu;
     x = (x | x << 8) & 0x00FF00FF00FF00FFu;
