@@ -6,7 +6,6 @@
 
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -23,8 +22,9 @@ int main() {
   for (vesk::TreeWalker walk(top); walk.available(); walk.advance()) {
     if (walk.type() != vesk::EntryType::regular)
       continue;  // directories, and links, which the walk never follows
-    std::ifstream in(top + "/" + walk.path());
-    const std::string text(std::istreambuf_iterator<char>(in), {});
+    std::ostringstream read;
+    read << std::ifstream(top + "/" + walk.path()).rdbuf();
+    const std::string text = read.str();
     digests[walk.path()] = vesk::md5_hex_of(text).c_str();
     std::istringstream lines(text);
     std::string line, word;
