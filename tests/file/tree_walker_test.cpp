@@ -71,10 +71,56 @@ TEST(TreeWalker, ReportsEveryEntryOnceWithoutLeavingTheTree) {
           : walk_against(dir.path(), expected);
   EXPECT_EQ(report, "");
 
+  // A walk ended at its first directory, opened ahead, keeps none of its descriptors.
+  const auto descriptors = [] {
+    std::size_t count = 0;
+    for (vesk::DirectoryIterator it("/proc/self/fd"); it.available(); it.advance())
+      ++count;
+    return count;
+  };
+  const std::size_t before = descriptors();
+  {
+    vesk::TreeWalker walker(dir.path());
+    while (walker.available() && walker.type() != EntryType::directory)
+      walker.advance();
+    ASSERT_TRUE(walker.available());
+  }
+  EXPECT_EQ(descriptors(), before);
+
   vesk::TreeWalker missing(dir / "nothing here");
   EXPECT_FALSE(missing.open());
   EXPECT_FALSE(missing.available());
   EXPECT_EQ(missing.error(), ENOENT);
+}
+
+// The walk lists a directory ahead of examining its entries: those changed in between are
+// reported as what they are now (a link put in a directory's place is not followed), those
+// gone are left out.
+TEST(TreeWalker, AnEntryChangedAfterItWasListedIsReportedAsWhatItIsNow) {
+  ScratchDir outside;
+  write_file(outside / "secret");
+  ScratchDir dir;
+  for (int i = 0; i < 10; ++i)
+    ASSERT_EQ(mkdir((dir / ("d" + std::to_string(i))).c_str(), 0755), 0);
+  std::map<std::string, Seen> seen;
+  std::map<std::string, Seen> expected;
+  vesk::TreeWalker walker(dir.path());
+  ASSERT_TRUE(walker.available());
+  const std::string first = walker.path();
+  expected[first] = {EntryType::directory, 0};
+  for (int i = 0; i < 10; ++i) {
+    const std::string name = "d" + std::to_string(i);
+    if (name == first)
+      continue;
+    ASSERT_EQ(rmdir((dir / name).c_str()), 0);
+    if (i % 2 == 0) {
+      ASSERT_EQ(symlink(outside.path().c_str(), (dir / name).c_str()), 0);
+      expected[name] = {EntryType::link, 0};
+    }
+  }
+  for (; walker.available(); walker.advance())
+    seen.emplace(walker.path(), Seen{walker.type(), walker.error()});
+  EXPECT_EQ(seen, expected);
 }
 
 // 300 levels with a file beside each subdirectory, walked with 64 descriptors at most.
