@@ -86,19 +86,17 @@ TEST(DirectoryIterator, ReportsTheKindOfEachEntryWithoutFollowingLinks) {
       {".", EntryType::directory},   {"..", EntryType::directory}, {"sub", EntryType::directory},
       {"file", EntryType::regular},  {"to_dir", EntryType::link},  {"to_file", EntryType::link},
       {"dangling", EntryType::link}, {"fifo", EntryType::other}};
+  const int fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
   std::size_t seen = 0;
   DirectoryIterator it(dir.path());
   for (; it.available(); it.advance(), ++seen) {
     const std::string name = it.current();
     ASSERT_EQ(expected.count(name), 1u) << name;
     EXPECT_EQ(it.type(), expected.at(name)) << name;
-    const int fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
     EXPECT_EQ(vesk::detail::entry_type(fd, name.c_str(), DT_UNKNOWN), expected.at(name)) << name;
-    close(fd);
   }
   EXPECT_EQ(seen, expected.size());
   EXPECT_EQ(it.type(), EntryType::unknown);
-  const int fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
   EXPECT_EQ(vesk::detail::entry_type(fd, "gone", DT_UNKNOWN), EntryType::unknown);
   close(fd);
 }

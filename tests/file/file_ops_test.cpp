@@ -36,6 +36,7 @@ namespace {
 using vesk::testing::as_nobody;
 using vesk::testing::in_child;
 using vesk::testing::kind_at;
+using vesk::testing::open_descriptors;
 using vesk::testing::ScratchDir;
 using vesk::testing::write_file;
 
@@ -295,8 +296,6 @@ TEST(FileOps, CreateDirectoryLeavesARegularFileInTheWay) {
 }
 
 // The number of descriptors the process holds.
-std::size_t open_descriptors() { return vesk::testing::os_listing("/proc/self/fd").size(); }
-
 // Runs `call`, which must raise the dependency's filesystem error; returns the system error
 // number and the path it carries (-1 and "" when nothing, or something else, was raised).
 std::pair<int, std::string> raised(const std::function<void()>& call) {

@@ -72,20 +72,14 @@ TEST(TreeWalker, ReportsEveryEntryOnceWithoutLeavingTheTree) {
   EXPECT_EQ(report, "");
 
   // A walk ended at its first directory, opened ahead, keeps none of its descriptors.
-  const auto descriptors = [] {
-    std::size_t count = 0;
-    for (vesk::DirectoryIterator it("/proc/self/fd"); it.available(); it.advance())
-      ++count;
-    return count;
-  };
-  const std::size_t before = descriptors();
+  const std::size_t before = vesk::testing::open_descriptors();
   {
     vesk::TreeWalker walker(dir.path());
     while (walker.available() && walker.type() != EntryType::directory)
       walker.advance();
     ASSERT_TRUE(walker.available());
   }
-  EXPECT_EQ(descriptors(), before);
+  EXPECT_EQ(vesk::testing::open_descriptors(), before);
 
   vesk::TreeWalker missing(dir / "nothing here");
   EXPECT_FALSE(missing.open());

@@ -13,6 +13,11 @@
 
 namespace vesk::detail {
 
+/// True for the names "." and "..", which every listing holds and no walk enters.
+inline bool dot_or_dot_dot(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
 /// A file by its device and inode.
 struct Identity {
   dev_t device;

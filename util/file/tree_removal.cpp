@@ -40,10 +40,6 @@ constexpr int kAttempts = 4;
 // made during the walk, or skipped by a file system whose listing shifts as entries go.
 constexpr int kPasses = 3;
 
-bool dot_or_dot_dot(const char* name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
 // A depth-first walk with an explicit stack (see DescriptorWalk), so that depth is bounded by
 // memory only.
 class TreeWalk {

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
 
 namespace vesk {
 
@@ -27,8 +28,10 @@ public:
 
   // Finds the next entry, leaving every level listed to its end.
   void step();
-  // Makes the current entry current: `name` of the deepest level, of kind `kind`.
+  // Makes entry `name` of the deepest level, of kind `kind`, the current entry.
   void report(const char* name, EntryType kind, int failure);
+  // Makes the directory at `where` the current entry once more, with the error `failure`.
+  void reportDirectory(std::string where, int failure);
 
   detail::DescriptorWalk walk;  // paths relative to the top
   bool open = false;
@@ -43,20 +46,19 @@ public:
   std::string pendingName;
 };
 
-namespace {
-
-bool dot_or_dot_dot(const char* name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-}  // namespace
-
 void TreeWalkerData::report(const char* name, EntryType kind, int failure) {
   path = walk.path();
   if (!path.empty())
     path += '/';
   path += name;
   type = kind;
+  error = failure;
+  available = true;
+}
+
+void TreeWalkerData::reportDirectory(std::string where, int failure) {
+  path = std::move(where);
+  type = EntryType::directory;
   error = failure;
   available = true;
 }
@@ -68,34 +70,28 @@ void TreeWalkerData::step() {
     const dirent* entry = readdir(stream);
     if (entry == nullptr) {
       const int failure = errno;
-      const std::string listed = walk.path();
+      std::string listed = walk.path();
       // The level above, if shed to spare descriptors, is opened again through this one; when
       // it is no longer where the walk left it (moved), it is reported and left too.
       if (walk.depth() > 1 && walk.reopen(walk.depth() - 2) == nullptr) {
         const int moved = errno;
-        const std::string above = walk.pathOf(walk.depth() - 2);
+        std::string above = walk.pathOf(walk.depth() - 2);
         walk.pop();
         walk.pop();
-        path = above;
-        type = EntryType::directory;
-        error = moved;
-        available = true;
+        reportDirectory(std::move(above), moved);
         return;
       }
       walk.pop();
       if (failure != 0) {
         // Reported as the directory once more, with the error; the entries read before it
         // stand.
-        path = listed;
-        type = EntryType::directory;
-        error = failure;
-        available = true;
+        reportDirectory(std::move(listed), failure);
         return;
       }
       continue;
     }
     const char* name = entry->d_name;
-    if (dot_or_dot_dot(name))
+    if (detail::dot_or_dot_dot(name))
       continue;
     const int dir = dirfd(stream);
     const EntryType kind = detail::entry_type(dir, name, entry->d_type);
