@@ -117,9 +117,9 @@ private:
 }  // namespace table_string
 
 /// Handle to an interned, immutable text: one pointer to the process-wide record of that
-/// text. Equal texts share one record, so == is a pointer comparison. Constructors intern,
-/// and they and stats must not run on two threads at once; every other operation is safe on
-/// any thread.
+/// text. Equal texts share one record, so == is a pointer comparison. Every operation is safe
+/// on any number of threads at once: a constructor whose text is already interned takes no
+/// lock and writes no shared memory, and a new text is inserted under the table's one lock.
 class VESK_API TableString {
 public:
   /// The empty text.
@@ -155,12 +155,11 @@ public:
   bool operator!=(const TableString& other) const { return mEntry != other.mEntry; }
 
   /// Writes the interning table's six-line report (bucket count, largest and smallest
-  /// bucket, buckets in use, growths) to `out`; creates the table if needed. Reads the
-  /// table as a constructor writes it: never on two threads at once with a constructor or
-  /// with another stats call.
+  /// bucket, buckets in use, growths) to `out`; creates the table if needed. The figures are
+  /// of one moment, taken under the table's lock; safe on any thread.
   static void stats(std::ostream& out);
   /// The number of distinct texts interned so far, the empty text included once it has been
-  /// interned; creates the table if needed. Serialised with the constructors, as stats is.
+  /// interned; creates the table if needed. Safe on any thread, as stats is.
   static std::size_t count();
 
   /// See the namespace-level declarations below.
@@ -196,7 +195,8 @@ void swap(TableString& a, TableString& b);
 VESK_API std::ostream& operator<<(std::ostream& out, const TableString& s);
 
 /// Owning store of string copies: addString hands out character pointers that stay valid
-/// until the store is destroyed or assigned to. No deduplication. One thread at a time.
+/// until the store is destroyed or assigned to. No deduplication. Not synchronised: one
+/// thread at a time per store (separate stores on separate threads need nothing).
 class VESK_API StringTable {
 public:
   /// An empty store.

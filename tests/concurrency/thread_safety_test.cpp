@@ -8,6 +8,7 @@
 #include <vesk/string.hpp>
 
 #include "support/table_report.hpp"
+#include "support/threads.hpp"
 
 #include <gtest/gtest.h>
 
@@ -26,28 +27,7 @@ namespace {
 
 constexpr unsigned int kWorkers = 6;
 
-// Starts `count` threads running `work(thread number)` together and returns the sum of the
-// mismatches they report.
-unsigned long run_together(unsigned int count,
-                           const std::function<unsigned long(unsigned int)>& work) {
-  std::atomic<bool> go{false};
-  std::vector<unsigned long> mismatches(count, 0);
-  std::vector<std::thread> threads;
-  for (unsigned int t = 0; t < count; ++t) {
-    threads.emplace_back([&, t] {
-      while (!go.load(std::memory_order_acquire))
-        std::this_thread::yield();
-      mismatches[t] = work(t);
-    });
-  }
-  go.store(true, std::memory_order_release);
-  unsigned long total = 0;
-  for (unsigned int t = 0; t < count; ++t) {
-    threads[t].join();
-    total += mismatches[t];
-  }
-  return total;
-}
+using vesk::testing::run_together;
 
 unsigned long rehash_count() { return vesk::testing::table_figures()[4]; }
 

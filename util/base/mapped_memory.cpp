@@ -57,6 +57,17 @@ void* map_zeroed(std::size_t bytes) {
   return aligned;
 }
 
+void release_pages(void* block, std::size_t bytes) {
+  if (bytes < kMappedBytes)
+    return;
+  // Neither call can leave a hole where a reader would fault: the pages are dropped (to be
+  // read as zero pages from then on), and made read-only so that the system no longer counts
+  // them as memory the process may write. Should either fail, the block simply stays.
+  const std::size_t length = page_rounded(bytes);
+  madvise(block, length, MADV_DONTNEED);
+  mprotect(block, length, PROT_READ);
+}
+
 void unmap(void* block, std::size_t bytes) {
   if (bytes < kMappedBytes)
     std::free(block);

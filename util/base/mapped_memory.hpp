@@ -9,6 +9,10 @@ namespace vesk::detail {
 /// `bytes` zero bytes aligned for any scalar; from the system's own pages from 128 KiB on,
 /// so that only the pages written become resident. Throws std::bad_alloc.
 void* map_zeroed(std::size_t bytes);
+/// Gives the memory of a block of map_zeroed(`bytes`) back to the system while its addresses
+/// stay readable: from then on it reads as zero bytes, and it must not be written. A block
+/// under 128 KiB, which comes from the allocator, is left as it is. unmap still releases it.
+void release_pages(void* block, std::size_t bytes);
 /// Releases a block of map_zeroed(`bytes`); null is ignored.
 void unmap(void* block, std::size_t bytes);
 

@@ -149,25 +149,25 @@ const Entry* Table::findOrInsert(const char* text, unsigned int size, std::uint6
 // own, its record still in the arena.
 namespace {
 bool is_outsized(unsigned int size) { return size >= kMaxSize - 2 * sizeof(Entry); }
-// The bytes a record of a text of `size` bytes takes from the arena: itself, and unless the
-// text is outsized, the text and its NUL.
-std::size_t record_bytes(unsigned int size) {
+}  // namespace
+
+// The record itself, and unless the text is outsized, the text and its NUL.
+std::size_t Table::arenaBytes(unsigned int size) {
   return is_outsized(size) ? sizeof(Entry) : sizeof(Entry) + size + 1;
 }
-}  // namespace
 
 const Entry* Table::makeRecord(const char* text, unsigned int size, unsigned int hash) {
   if (is_outsized(size)) {
     const Entry key(text, size, hash);
-    void* block = mArena.take(record_bytes(size));
+    void* block = mArena.take(arenaBytes(size));
     try {
       return ::new (block) Entry(key);
     } catch (...) {
-      mArena.giveBack(block, record_bytes(size));
+      mArena.giveBack(block, arenaBytes(size));
       throw;
     }
   }
-  char* block = static_cast<char*>(mArena.take(record_bytes(size)));
+  char* block = static_cast<char*>(mArena.take(arenaBytes(size)));
   char* copy = block + sizeof(Entry);
   std::memcpy(copy, text, size);
   return ::new (static_cast<void*>(block)) Entry(copy, size, hash);
@@ -176,13 +176,19 @@ const Entry* Table::makeRecord(const char* text, unsigned int size, unsigned int
 void Table::unmakeRecord(const Entry* record) {
   const unsigned int size = record->size();
   record->~Entry();
-  mArena.giveBack(const_cast<Entry*>(record), record_bytes(size));
+  mArena.giveBack(const_cast<Entry*>(record), arenaBytes(size));
 }
 
 // Kept out of line: a lookup that finds its text runs only findOrInsert's few instructions,
 // so the processor can work on the caller's next lookup while this one waits for memory.
 __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned int size,
                                                      std::uint64_t key) {
+  const std::lock_guard<std::mutex> hold(mLock);
+  // Another thread may have inserted the text since the lookup without the lock.
+  if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
+        return record->size() == size && same_bytes(record->text(), text, size);
+      }))
+    return found;
   const unsigned int hash = host_hash_n_bytes(0, size, text);
   // Every allocation the insertion needs comes before anything a caller can see changes:
   // the record, then room in the index (a larger index holds the same records), then room in
@@ -208,7 +214,15 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
   return record;
 }
 
-unsigned int Table::grow() { return grow(nullptr); }
+unsigned int Table::grow() {
+  const std::lock_guard<std::mutex> hold(mLock);
+  return grow(nullptr);
+}
+
+std::size_t Table::recordCount() const {
+  const std::lock_guard<std::mutex> hold(mLock);
+  return mRecords.size();
+}
 
 unsigned int Table::grow(const Entry* pending) {
   if (mPreviousBucketCount >= kMaxSize - mBucketCount)
@@ -218,15 +232,12 @@ unsigned int Table::grow(const Entry* pending) {
   // record moves. If an allocation fails here the old buckets stay in place untouched.
   detail::BucketCounts next(count);
   // The records are read in memory order, as the arena holds them.
-  mArena.forEach([&next, pending](const void* block) {
-    const auto* record = static_cast<const Entry*>(block);
-    const std::size_t bytes = record_bytes(record->size());
+  walkRecords([&next, pending](const Entry* record) {
     if (record != pending) {
       const unsigned int index = next.indexOf(record->hash());
       next.reserveOneMore(index);
       next.add(index);
     }
-    return bytes;
   });
   if (pending != nullptr)
     next.reserveOneMore(next.indexOf(pending->hash()));
@@ -239,14 +250,22 @@ unsigned int Table::grow(const Entry* pending) {
 }
 
 void Table::printStats(std::ostream& out) const {
+  unsigned int buckets = 0;
   unsigned int largest = 0;
   unsigned int smallest = kMaxSize;
   unsigned int used = 0;
-  for (unsigned int b = 0; b < mBuckets.count(); ++b) {
-    const unsigned int size = mBuckets.size(b);
-    largest = size > largest ? size : largest;
-    smallest = size < smallest ? size : smallest;
-    used += size != 0 ? 1 : 0;
+  unsigned int rehashes = 0;
+  {
+    // The figures of one moment; the stream, which may block, is written without the lock.
+    const std::lock_guard<std::mutex> hold(mLock);
+    buckets = mBuckets.count();
+    for (unsigned int b = 0; b < buckets; ++b) {
+      const unsigned int size = mBuckets.size(b);
+      largest = size > largest ? size : largest;
+      smallest = size < smallest ? size : smallest;
+      used += size != 0 ? 1 : 0;
+    }
+    rehashes = mRehashCount;
   }
   static constexpr char kBuckets[] = "  # of buckets                      : ";
   static constexpr char kLargest[] = "  Largest Bucket                    : ";
@@ -257,11 +276,11 @@ void Table::printStats(std::ostream& out) const {
                     sizeof kUsed == 39 && sizeof kRehashes == 39,
                 "every label is 38 characters, the colon in column 37");
   out << "Table Stats:" << std::endl;
-  out << kBuckets << mBuckets.count() << std::endl;
+  out << kBuckets << buckets << std::endl;
   out << kLargest << largest << std::endl;
   out << kSmallest << smallest << std::endl;
   out << kUsed << used << std::endl;
-  out << kRehashes << mRehashCount << std::endl;
+  out << kRehashes << rehashes << std::endl;
 }
 
 }  // namespace vesk::table_string

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <mutex>
 
 namespace vesk::table_string {
 
@@ -21,6 +22,11 @@ namespace vesk::table_string {
 /// max(93109, 6.5 x records). The buckets decide growth and the report and are kept as
 /// counts; lookups go through a RecordIndex, whose work per text does not depend on how the
 /// texts' hashes fall. Records are never moved, changed or released.
+///
+/// Every member is safe on any number of threads at once. A lookup that finds its text takes
+/// no lock and writes nothing; a new text is inserted under the table's one lock, after a
+/// second lookup under it, so that the buckets, the growths and the report are those of one
+/// thread interning the texts in the order in which they got the lock.
 class Table : public AllocatorBase {
 public:
   /// 2089 empty buckets, no growth yet.
@@ -40,7 +46,14 @@ public:
   /// Writes the six-line report to `out`, each line ended by std::endl.
   void printStats(std::ostream& out) const;
   /// The number of records, that is of distinct texts interned.
-  std::size_t recordCount() const { return mRecords.size(); }
+  std::size_t recordCount() const;
+  /// Calls `visit(record)` for every record, in the order they were inserted (those of texts
+  /// of nearly 4 GiB last), holding the table's lock: `visit` must not intern into it.
+  template <class Visit>
+  void forEachRecord(Visit visit) const {
+    const std::lock_guard<std::mutex> hold(mLock);
+    walkRecords(visit);
+  }
 
 private:
   // The record of the `size` bytes at `text` (non-null), inserted if there is none; `key` is
@@ -52,14 +65,28 @@ private:
   // grow(), leaving out `pending`, a record made but not yet counted (null for none), for
   // which room is made in the new counts: it is counted in without allocating.
   unsigned int grow(const Entry* pending);
+  // forEachRecord under a lock already held.
+  template <class Visit>
+  void walkRecords(Visit visit) const {
+    mArena.forEach([&visit](const void* block) {
+      const auto* record = static_cast<const Entry*>(block);
+      visit(record);
+      return arenaBytes(record->size());
+    });
+  }
+  // The bytes a record of a text of `size` bytes takes from the arena.
+  static std::size_t arenaBytes(unsigned int size);
   // A new record holding a copy of the `size` bytes at `text` (non-null), whose hash is
   // `hash`; throws std::bad_alloc.
   const Entry* makeRecord(const char* text, unsigned int size, unsigned int hash);
   // Undoes makeRecord for `record`, the last record made.
   void unmakeRecord(const Entry* record);
-  // Inserts a record for a text that is not in the table, growing first if its bucket is full.
+  // Under the lock: the record of a text that a lookup without it did not find, inserted
+  // unless another thread did so since, growing first if its bucket is full.
   const Entry* insert(const char* text, unsigned int size, std::uint64_t key);
 
+  // Held while a record is inserted, the table grows or its figures are read.
+  mutable std::mutex mLock;
   detail::BucketCounts mBuckets;
   detail::RecordIndex mRecords;
   detail::RecordArena mArena;

@@ -14,17 +14,25 @@ void* RecordArena::takeFromNewBlock(std::size_t bytes) {
     void* block = vesk_calloc(1, static_cast<unsigned int>(sizeof(Header) + bytes));
     if (block == nullptr)
       throw std::bad_alloc();
-    auto* header = ::new (block) Header{mOwnNewest, 0};
+    auto* header = ::new (block) Header{mOwnNewest, nullptr, 0};
+    if (mOwnNewest != nullptr)
+      static_cast<Header*>(mOwnNewest)->next = block;
+    else
+      mOwnOldest = block;
     mOwnNewest = block;
     return header + 1;
   }
   void* block = vesk_calloc(1, static_cast<unsigned int>(mNextBlock));
   if (block == nullptr)
     throw std::bad_alloc();
-  if (mNewest != nullptr)
-    static_cast<Header*>(mNewest)->used =
-        static_cast<std::size_t>(mCursor - static_cast<char*>(mNewest));
-  auto* header = ::new (block) Header{mNewest, 0};
+  auto* header = ::new (block) Header{mNewest, nullptr, 0};
+  if (mNewest != nullptr) {
+    auto* newest = static_cast<Header*>(mNewest);
+    newest->next = block;
+    newest->used = static_cast<std::size_t>(mCursor - static_cast<char*>(mNewest));
+  } else {
+    mOldest = block;
+  }
   mNewest = block;
   mCursor = reinterpret_cast<char*>(header + 1);
   mLeft = mNextBlock - sizeof(Header);
@@ -38,6 +46,10 @@ void RecordArena::giveBack(void* record, std::size_t bytes) {
     auto* header = static_cast<Header*>(record) - 1;
     assert(header == mOwnNewest);
     mOwnNewest = header->previous;
+    if (mOwnNewest != nullptr)
+      static_cast<Header*>(mOwnNewest)->next = nullptr;
+    else
+      mOwnOldest = nullptr;
     vesk_free(header);
     return;
   }

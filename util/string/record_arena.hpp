@@ -12,8 +12,8 @@ namespace vesk::detail {
 /// the state of the host's allocator and cost no allocator header; blocks come from
 /// vesk_calloc and grow from 16 KiB to 1 MiB. A record of more than kLargestShared bytes gets
 /// a block of its own. Every block stays reachable from the arena, and forEach walks the
-/// records in memory order. Only the newest record may be given back, after an insertion
-/// that failed; every other block stays for good: records outlive their table.
+/// records in the order they were taken. Only the newest record may be given back, after an
+/// insertion that failed; every other block stays for good: records outlive their table.
 class RecordArena {
 public:
   /// The most bytes a record cut from a shared block may have; larger ones get a block of
@@ -36,27 +36,30 @@ public:
   /// or, from a block of its own, released to the host.
   void giveBack(void* block, std::size_t bytes);
 
-  /// Calls `step(record)` for every record taken and not given back, in memory order within
-  /// each block; `step` returns the bytes that record was taken with.
+  /// Calls `step(record)` for every record taken and not given back, in the order they were
+  /// taken (those of a block of their own after all others); `step` returns the bytes that
+  /// record was taken with.
   template <class Step>
   void forEach(Step step) const {
-    for (const auto* block = static_cast<const Header*>(mNewest); block != nullptr;
-         block = static_cast<const Header*>(block->previous)) {
+    for (const auto* block = static_cast<const Header*>(mOldest); block != nullptr;
+         block = static_cast<const Header*>(block->next)) {
       const char* end =
           block == mNewest ? mCursor : reinterpret_cast<const char*>(block) + block->used;
       for (const char* record = reinterpret_cast<const char*>(block + 1); record < end;)
         record += rounded(step(static_cast<const void*>(record)));
     }
-    for (const auto* block = static_cast<const Header*>(mOwnNewest); block != nullptr;
-         block = static_cast<const Header*>(block->previous))
+    for (const auto* block = static_cast<const Header*>(mOwnOldest); block != nullptr;
+         block = static_cast<const Header*>(block->next))
       step(static_cast<const void*>(block + 1));
   }
 
 private:
-  // The start of every block: the block before it (so that every block stays reachable, for
-  // a leak checker too) and, once a newer block has followed it, the bytes used of it.
+  // The start of every block: the blocks before and after it (so that every block stays
+  // reachable, for a leak checker too, and is walked in order) and, once a newer block has
+  // followed it, the bytes used of it.
   struct Header {
     void* previous;
+    void* next;
     std::size_t used;
   };
   static_assert(sizeof(Header) % alignof(void*) == 0, "records after a header stay aligned");
@@ -76,8 +79,10 @@ private:
   char* mCursor = nullptr;
   std::size_t mLeft = 0;
   std::size_t mNextBlock = std::size_t{16} * 1024;
-  // The newest block of small records, and the newest block of its own.
+  // The oldest and newest blocks of small records, and of records of a block of their own.
+  void* mOldest = nullptr;
   void* mNewest = nullptr;
+  void* mOwnOldest = nullptr;
   void* mOwnNewest = nullptr;
 };
 

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <limits>
 #include <new>
-#include <utility>
 
 namespace vesk::detail {
 
@@ -51,20 +50,27 @@ __attribute__((noinline)) std::uint64_t RecordIndex::keyOf(const char* text, std
   return key_of(text, size);
 }
 
-RecordIndex::RecordIndex() : RecordIndex(8) {}
+RecordIndex::RecordIndex() : mSlots(makeSlots(kFirstGroups)) {}
 
-RecordIndex::RecordIndex(std::size_t groups)
-    : mGroups(static_cast<Group*>(map_zeroed(groups * sizeof(Group)))), mGroupMask(groups - 1) {}
+RecordIndex::~RecordIndex() {
+  unmap(&current(), bytesOf(current()));
+  for (std::size_t k = 0; k < mDoublings; ++k)
+    unmap(mReplaced[k], kHeader + (kFirstGroups << k) * sizeof(Group));
+}
 
-RecordIndex::~RecordIndex() { unmap(mGroups, (mGroupMask + 1) * sizeof(Group)); }
+RecordIndex::Slots* RecordIndex::makeSlots(std::size_t groups) {
+  if (groups > (std::numeric_limits<std::size_t>::max() - kHeader) / sizeof(Group))
+    throw std::bad_alloc();
+  // Zero bytes are free slots.
+  return ::new (map_zeroed(kHeader + groups * sizeof(Group))) Slots{groups - 1};
+}
 
 // The keys are not kept: each record's text is hashed again. The records are fetched ahead,
 // and each new group is asked for some records before it is written, so that the misses
-// overlap. The old slots stay in place until nothing can fail.
+// overlap. Finds go on in the old slots, which stay as they are, until the new ones are
+// complete and published.
 void RecordIndex::rehash(std::size_t groups) {
-  if (groups > std::numeric_limits<std::size_t>::max() / sizeof(Group))
-    throw std::bad_alloc();
-  RecordIndex next(groups);
+  Slots& next = *makeSlots(groups);
   constexpr std::size_t kAhead = 8;
   struct Pending {
     const table_string::Entry* record;
@@ -74,16 +80,16 @@ void RecordIndex::rehash(std::size_t groups) {
   forEach([&](const table_string::Entry* record) {
     Pending& entry = pending[count++ % kAhead];
     if (count > kAhead)
-      next.place(entry.key, entry.record);
+      place(next, entry.key, entry.record);
     entry = {record, keyOf(record->text(), record->size())};
-    __builtin_prefetch(&next.mGroups[entry.key & next.mGroupMask]);
+    __builtin_prefetch(&next.groups()[entry.key & next.groupMask]);
   });
   for (std::size_t k = count > kAhead ? count - kAhead : 0; k < count; ++k)
-    next.place(pending[k % kAhead].key, pending[k % kAhead].record);
-  next.mSize = mSize;
-  std::swap(mGroups, next.mGroups);
-  std::swap(mGroupMask, next.mGroupMask);
-  std::swap(mSize, next.mSize);
+    place(next, pending[k % kAhead].key, pending[k % kAhead].record);
+  Slots& replaced = current();
+  mSlots.store(&next, std::memory_order_release);
+  mReplaced[mDoublings++] = &replaced;
+  release_pages(&replaced, bytesOf(replaced));
 }
 
 }  // namespace vesk::detail

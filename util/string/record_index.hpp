@@ -51,35 +51,49 @@ inline std::uint64_t key_of(const char* text, std::size_t size) {
 /// is XXH3 keyed with a secret drawn once per process, so that whoever chooses the texts
 /// cannot make them share groups; its low bits pick the first group and its top 7 bits are
 /// the control byte. A lookup thus reads one line of the index, then only the records whose
-/// control byte matches. At most 7/8 of the slots are used; the table doubles beyond that.
+/// control byte matches. At most 7/8 of the slots are used; the slots double beyond that.
+///
+/// One thread at a time may change the index (reserveOneMore, insert), while find runs on any
+/// number of others: a slot's record is stored before its control byte is released, and a
+/// doubling fills new slots apart and then publishes them whole. Slots that a doubling
+/// replaces keep their addresses until the index is destroyed, for finds that may still be
+/// reading them, but give their memory back to the system: they read as free slots from then
+/// on, so a find in them can miss a record, never report a wrong one, and a miss is looked up
+/// again under the table's lock.
 class RecordIndex {
 public:
   /// 56 free slots; throws std::bad_alloc when they cannot be allocated.
   RecordIndex();
   RecordIndex(const RecordIndex&) = delete;
   RecordIndex& operator=(const RecordIndex&) = delete;
-  /// Releases the slots, never the records.
+  /// Releases the slots, the replaced ones too, never the records.
   ~RecordIndex();
 
   /// The key of the `size` bytes at `text` (non-null).
   static std::uint64_t keyOf(const char* text, std::size_t size);
 
-  /// The first record of key `key` for which `same(record)` holds, or null.
+  /// The first record of key `key` for which `same(record)` holds, or null. Takes no lock and
+  /// writes nothing; a record inserted while it runs may be missed.
   template <class Same>
   const table_string::Entry* find(std::uint64_t key, Same same) const {
-    std::size_t group = static_cast<std::size_t>(key) & mGroupMask;
+    const Slots& slots = *mSlots.load(std::memory_order_acquire);
+    std::size_t group = static_cast<std::size_t>(key) & slots.groupMask;
     const std::uint8_t control = controlOf(key);
     for (std::size_t step = 1;; ++step) {
-      const Group& slots = mGroups[group];
-      const Masks masks = scan(slots.controls, control);
+      const Group& at = slots.groups()[group];
+      // Acquire: the records of the control bytes seen are seen too, and what they point to.
+      const Masks masks = scan(at.controls.load(std::memory_order_acquire), control);
       for (unsigned int match = masks.matching; match != 0; match &= match - 1) {
-        const table_string::Entry* record = slots.records[__builtin_ctz(match)];
-        if (same(record))
+        const table_string::Entry* record =
+            at.records[__builtin_ctz(match)].load(std::memory_order_relaxed);
+        // Null once replaced slots have given their memory back after their control bytes
+        // were read.
+        if (record != nullptr && same(record))
           return record;
       }
       if (masks.free != 0)
         return nullptr;
-      group = (group + step) & mGroupMask;
+      group = (group + step) & slots.groupMask;
     }
   }
 
@@ -89,38 +103,52 @@ public:
   /// and changes nothing if it cannot.
   void reserveOneMore() {
     if (mSize + 1 > capacity())
-      rehash((mGroupMask + 1) * 2);
+      rehash((current().groupMask + 1) * 2);
   }
   /// Adds `record`, whose text has key `key`; room must have been made by reserveOneMore.
   void insert(std::uint64_t key, const table_string::Entry* record) {
     assert(mSize + 1 <= capacity());
-    place(key, record);
+    place(current(), key, record);
     ++mSize;
   }
-  /// Calls `visit(record)` for every record, in slot order, fetching records ahead.
+  /// Calls `visit(record)` for every record, in slot order, fetching records ahead. Not at
+  /// the same time as insert.
   template <class Visit>
   void forEach(Visit visit) const {
     constexpr std::size_t kAhead = 2;
-    for (std::size_t g = 0; g <= mGroupMask; ++g) {
-      if (g + kAhead <= mGroupMask)
-        for (std::size_t i = 0; i < kSlots; ++i)
-          if (mGroups[g + kAhead].controls[i] != 0)
-            __builtin_prefetch(mGroups[g + kAhead].records[i]);
-      for (std::size_t i = 0; i < kSlots; ++i)
-        if (mGroups[g].controls[i] != 0)
-          visit(mGroups[g].records[i]);
+    const Slots& slots = current();
+    const std::size_t last = slots.groupMask;
+    for (std::size_t g = 0; g <= last; ++g) {
+      if (g + kAhead <= last)
+        forEachIn(slots.groups()[g + kAhead],
+                  [](const table_string::Entry* record) { __builtin_prefetch(record); });
+      forEachIn(slots.groups()[g], visit);
     }
   }
 
 private:
   static constexpr std::size_t kSlots = 7;
 
-  // One cache line: the control bytes of the slots (the eighth is not used), then the slots.
+  // One cache line: the control bytes of the slots, byte i of the word (bits 8i to 8i + 7)
+  // for slot i (the eighth is not used), then the slots.
   struct Group {
-    std::uint8_t controls[kSlots + 1];
-    const table_string::Entry* records[kSlots];
+    std::atomic<std::uint64_t> controls;
+    std::atomic<const table_string::Entry*> records[kSlots];
   };
   static_assert(sizeof(Group) == 64, "a group is one cache line");
+
+  // A whole array of slots, published at once: its number of groups less 1 (a power of 2,
+  // less 1) in the room of one group, then the groups.
+  struct Slots {
+    std::size_t groupMask;
+    Group* groups() { return reinterpret_cast<Group*>(reinterpret_cast<char*>(this) + kHeader); }
+    const Group* groups() const {
+      return reinterpret_cast<const Group*>(reinterpret_cast<const char*>(this) + kHeader);
+    }
+  };
+  // The bytes before the groups: a whole cache line, so that they stay aligned as it was.
+  static constexpr std::size_t kHeader = sizeof(Group);
+  static_assert(sizeof(Slots) <= kHeader, "the header fits the room of one group");
 
   static std::uint8_t controlOf(std::uint64_t key) {
     return static_cast<std::uint8_t>(0x80u | (key >> 57));
@@ -131,48 +159,71 @@ private:
     unsigned int matching;
     unsigned int free;
   };
-  static Masks scan(const std::uint8_t* controls, std::uint8_t control) {
+  static Masks scan(std::uint64_t controls, std::uint8_t control) {
 #ifdef __SSE2__
-    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(controls));
+    const __m128i bytes = _mm_cvtsi64_si128(static_cast<long long>(controls));
     const auto matching = static_cast<unsigned int>(
         _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(control)))));
     return {matching & kSlotBits, ~static_cast<unsigned int>(_mm_movemask_epi8(bytes)) & kSlotBits};
 #else
     Masks masks{0, 0};
     for (unsigned int i = 0; i < kSlots; ++i) {
-      masks.matching |= (controls[i] == control ? 1u : 0u) << i;
-      masks.free |= (controls[i] < 0x80 ? 1u : 0u) << i;
+      const auto byte = static_cast<std::uint8_t>(controls >> (8 * i));
+      masks.matching |= (byte == control ? 1u : 0u) << i;
+      masks.free |= (byte < 0x80 ? 1u : 0u) << i;
     }
     return masks;
 #endif
   }
+  // Calls `visit(record)` for every used slot of `group`.
+  template <class Visit>
+  static void forEachIn(const Group& group, Visit visit) {
+    const std::uint64_t controls = group.controls.load(std::memory_order_relaxed);
+    for (std::size_t i = 0; i < kSlots; ++i)
+      if (((controls >> (8 * i)) & 0xFF) != 0)
+        visit(group.records[i].load(std::memory_order_relaxed));
+  }
 
   // `groups` groups (a power of 2) of free slots.
-  explicit RecordIndex(std::size_t groups);
+  static Slots* makeSlots(std::size_t groups);
+  // The bytes of `slots`.
+  static std::size_t bytesOf(const Slots& slots) {
+    return kHeader + (slots.groupMask + 1) * sizeof(Group);
+  }
   // Moves every record to `groups` groups (a power of 2) of new slots.
   void rehash(std::size_t groups);
-  void place(std::uint64_t key, const table_string::Entry* record) {
-    std::size_t group = static_cast<std::size_t>(key) & mGroupMask;
+  // Puts `record` of key `key` in the first free slot of its probe sequence in `slots`: the
+  // record first, then its control byte, released.
+  static void place(Slots& slots, std::uint64_t key, const table_string::Entry* record) {
+    std::size_t group = static_cast<std::size_t>(key) & slots.groupMask;
     for (std::size_t step = 1;; ++step) {
-      Group& slots = mGroups[group];
-      const unsigned int free = scan(slots.controls, 0).free;
+      Group& at = slots.groups()[group];
+      const std::uint64_t controls = at.controls.load(std::memory_order_relaxed);
+      const unsigned int free = scan(controls, 0).free;
       if (free != 0) {
-        const auto slot = static_cast<std::size_t>(__builtin_ctz(free));
-        slots.controls[slot] = controlOf(key);
-        slots.records[slot] = record;
+        const auto slot = static_cast<unsigned int>(__builtin_ctz(free));
+        at.records[slot].store(record, std::memory_order_relaxed);
+        at.controls.store(controls | std::uint64_t{controlOf(key)} << (8 * slot),
+                          std::memory_order_release);
         return;
       }
-      group = (group + step) & mGroupMask;
+      group = (group + step) & slots.groupMask;
     }
   }
 
   static constexpr unsigned int kSlotBits = (1u << kSlots) - 1;
 
+  // The slots, for the one thread that changes the index.
+  Slots& current() const { return *mSlots.load(std::memory_order_relaxed); }
   // At most 7/8 of the slots in use.
-  std::size_t capacity() const { return (mGroupMask + 1) * kSlots / 8 * 7; }
+  std::size_t capacity() const { return (current().groupMask + 1) * kSlots / 8 * 7; }
 
-  Group* mGroups;
-  std::size_t mGroupMask;  // the number of groups, less 1
+  // The first slots had 8 groups; each doubling keeps the ones it replaced, 8 << k groups
+  // for the k-th, to be unmapped with the index.
+  static constexpr std::size_t kFirstGroups = 8;
+  std::atomic<Slots*> mSlots;
+  Slots* mReplaced[64] = {};
+  std::size_t mDoublings = 0;
   std::size_t mSize = 0;
 };
 

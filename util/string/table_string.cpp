@@ -1,6 +1,7 @@
 // TableString: the handle to an interned text, and the process-wide table it interns into.
 #include "util/string/interning_table.hpp"
 
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -12,8 +13,9 @@ namespace vesk {
 namespace {
 
 // Created on first use and never released: handles and the text pointers they hand out must
-// stay valid until the process ends, even while static destructors run.
-table_string::Table* gTable = nullptr;
+// stay valid until the process ends, even while static destructors run. Published with
+// release ordering once complete, so that a thread that sees it sees the whole table.
+std::atomic<table_string::Table*> gTable{nullptr};
 
 unsigned int checked_size(std::size_t size) {
   // One byte more than the text must fit the 32-bit record size for the terminating NUL.
@@ -23,19 +25,25 @@ unsigned int checked_size(std::size_t size) {
 }
 
 // The first use, kept out of line so that every later construction is a load, a test and
-// the call into the table.
+// the call into the table. Threads that come here at once make one table: the first makes it
+// while the others wait.
 __attribute__((noinline)) table_string::Table& create_table() {
-  auto* table = new table_string::Table();
-  if (table == nullptr)
-    throw std::bad_alloc();
-  gTable = table;
+  static table_string::Table* const table = [] {
+    // The host allocator answers null rather than throwing when it has no memory.
+    auto* made = new table_string::Table();
+    if (made == nullptr)
+      throw std::bad_alloc();
+    return made;
+  }();
+  gTable.store(table, std::memory_order_release);
   return *table;
 }
 
 }  // namespace
 
 table_string::Table& TableString::table() {
-  return gTable != nullptr ? *gTable : create_table();
+  table_string::Table* table = gTable.load(std::memory_order_acquire);
+  return table != nullptr ? *table : create_table();
 }
 
 TableString::TableString() : mEntry(table().intern(nullptr, 0)) {}

@@ -1,0 +1,121 @@
+// Interning from several threads at once: one record per text whoever interns it, and the
+// table's figures those of one thread interning the texts in the order they were inserted.
+#include "util/string/interning_table.hpp"
+
+#include "support/threads.hpp"
+#include "testing/crc32_forge.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using vesk::TableString;
+using vesk::table_string::Entry;
+using vesk::table_string::Table;
+using vesk::testing::run_together;
+
+constexpr unsigned int kThreads = 4;
+
+std::vector<std::string> identifiers(const std::string& prefix, std::size_t count) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < count; ++i)
+    out.push_back(prefix + std::to_string(i * 7919 % 100003));
+  return out;
+}
+
+// The first use of the process-wide table on several threads at once makes one table: the
+// threads get one record per text and the table counts each text once. First in this file,
+// before anything else here interns.
+TEST(InterningThreads, FirstUseOnSeveralThreadsMakesOneTable) {
+  std::vector<const char*> empty(kThreads);
+  std::vector<const char*> shared(kThreads);
+  run_together(kThreads, [&](unsigned int t) {
+    empty[t] = TableString().text();
+    shared[t] = TableString("shared by every thread").text();
+    return 0ul;
+  });
+  for (unsigned int t = 1; t < kThreads; ++t) {
+    EXPECT_EQ(empty[t], empty[0]);
+    EXPECT_EQ(shared[t], shared[0]);
+  }
+  EXPECT_EQ(TableString::count(), 2u);
+}
+
+std::string report_of(const Table& table) {
+  std::ostringstream out;
+  table.printStats(out);
+  return out.str();
+}
+
+// Several threads intern texts they all share (texts of one CRC-32 among them, which fill one
+// bucket and grow the table) and texts of their own, each in its own order, while another
+// reads the figures. Every thread gets the same record for the same text, each record holds
+// its text, no text is lost, and the report is that of one thread interning the texts in the
+// order the table inserted them.
+TEST(InterningThreads, OneRecordPerTextAndTheFiguresOfOneThread) {
+  std::vector<std::string> shared = identifiers("shared_", 20000);
+  for (unsigned int i = 0; i < 300; ++i)
+    shared.push_back(vesk::testing::with_crc32("crc" + std::to_string(i), 0x5EED1234u));
+  std::vector<std::vector<std::string>> texts(kThreads);
+  for (unsigned int t = 0; t < kThreads; ++t) {
+    texts[t] = identifiers("own" + std::to_string(t) + "_", 3000);
+    texts[t].insert(texts[t].end(), shared.begin(), shared.end());
+    std::shuffle(texts[t].begin(), texts[t].end(), std::mt19937(t));
+  }
+  // Records outlive their table: it stays reachable, as the process-wide one does.
+  static Table* const table = new Table;
+  const auto intern = [](Table& into, const std::string& text) {
+    return into.intern(text.data(), static_cast<unsigned int>(text.size()));
+  };
+
+  std::vector<std::vector<const Entry*>> records(kThreads);
+  std::atomic<unsigned int> working{kThreads};
+  std::thread reader([&] {
+    std::size_t last = 0;
+    while (working.load() != 0) {
+      const std::size_t count = table->recordCount();
+      EXPECT_GE(count, last);
+      last = count;
+      EXPECT_EQ(report_of(*table).rfind("Table Stats:\n", 0), 0u);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  run_together(kThreads, [&](unsigned int t) {
+    for (const std::string& text : texts[t])
+      records[t].push_back(intern(*table, text));
+    working.fetch_sub(1);
+    return 0ul;
+  });
+  reader.join();
+
+  std::size_t distinct = shared.size();
+  for (unsigned int t = 0; t < kThreads; ++t) {
+    distinct += texts[t].size() - shared.size();
+    for (std::size_t i = 0; i < texts[t].size(); ++i) {
+      const Entry* record = records[t][i];
+      ASSERT_EQ(std::string(record->text(), record->size()), texts[t][i]);
+      ASSERT_EQ(intern(*table, texts[t][i]), record) << texts[t][i];
+    }
+  }
+  EXPECT_EQ(table->recordCount(), distinct);
+
+  std::vector<std::string> inserted;
+  table->forEachRecord(
+      [&](const Entry* record) { inserted.emplace_back(record->text(), record->size()); });
+  static Table* const replay = new Table;
+  for (const std::string& text : inserted)
+    intern(*replay, text);
+  EXPECT_EQ(report_of(*replay), report_of(*table));
+  EXPECT_EQ(replay->recordCount(), distinct);
+}
+
+}  // namespace
