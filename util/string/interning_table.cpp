@@ -183,7 +183,7 @@ void Table::unmakeRecord(const Entry* record) {
 // so the processor can work on the caller's next lookup while this one waits for memory.
 __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned int size,
                                                      std::uint64_t key) {
-  const std::lock_guard<std::mutex> hold(mLock);
+  const Hold hold(mLock);
   // Another thread may have inserted the text since the lookup without the lock.
   if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
         return record->size() == size && same_bytes(record->text(), text, size);
@@ -215,12 +215,12 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
 }
 
 unsigned int Table::grow() {
-  const std::lock_guard<std::mutex> hold(mLock);
+  const Hold hold(mLock);
   return grow(nullptr);
 }
 
 std::size_t Table::recordCount() const {
-  const std::lock_guard<std::mutex> hold(mLock);
+  const Hold hold(mLock);
   return mRecords.size();
 }
 
@@ -257,7 +257,7 @@ void Table::printStats(std::ostream& out) const {
   unsigned int rehashes = 0;
   {
     // The figures of one moment; the stream, which may block, is written without the lock.
-    const std::lock_guard<std::mutex> hold(mLock);
+    const Hold hold(mLock);
     buckets = mBuckets.count();
     for (unsigned int b = 0; b < buckets; ++b) {
       const unsigned int size = mBuckets.size(b);

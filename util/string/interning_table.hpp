@@ -3,6 +3,7 @@
 #ifndef VESK_UTIL_STRING_INTERNING_TABLE_HPP
 #define VESK_UTIL_STRING_INTERNING_TABLE_HPP
 
+#include "util/base/spinning_mutex.hpp"
 #include "util/string/bucket_counts.hpp"
 #include "util/string/record_arena.hpp"
 #include "util/string/record_index.hpp"
@@ -51,7 +52,7 @@ public:
   /// of nearly 4 GiB last), holding the table's lock: `visit` must not intern into it.
   template <class Visit>
   void forEachRecord(Visit visit) const {
-    const std::lock_guard<std::mutex> hold(mLock);
+    const Hold hold(mLock);
     walkRecords(visit);
   }
 
@@ -86,7 +87,8 @@ private:
   const Entry* insert(const char* text, unsigned int size, std::uint64_t key);
 
   // Held while a record is inserted, the table grows or its figures are read.
-  mutable std::mutex mLock;
+  mutable detail::SpinningMutex mLock;
+  using Hold = std::lock_guard<detail::SpinningMutex>;
   detail::BucketCounts mBuckets;
   detail::RecordIndex mRecords;
   detail::RecordArena mArena;
