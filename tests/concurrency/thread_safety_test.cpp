@@ -8,7 +8,7 @@
 #include <vesk/string.hpp>
 
 #include "support/table_report.hpp"
-#include "support/threads.hpp"
+#include "testing/threads.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // table's figures those of one thread interning the texts in the order they were inserted.
 #include "util/string/interning_table.hpp"
 
-#include "support/threads.hpp"
 #include "testing/crc32_forge.hpp"
+#include "testing/threads.hpp"
 
 #include <gtest/gtest.h>
 

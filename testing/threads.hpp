@@ -1,6 +1,6 @@
-// Test support: several threads started together on one piece of work.
-#ifndef VESK_TESTS_SUPPORT_THREADS_HPP
-#define VESK_TESTS_SUPPORT_THREADS_HPP
+// Several threads started together on one piece of work, for the tests and the benchmarks.
+#ifndef VESK_TESTING_THREADS_HPP
+#define VESK_TESTING_THREADS_HPP
 
 #include <atomic>
 #include <functional>
