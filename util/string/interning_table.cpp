@@ -198,7 +198,13 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
   const Entry* record = makeRecord(text, size, hash);
   unsigned int index = mBuckets.indexOf(hash);
   try {
-    mRecords.reserveOneMore();
+    // The records in the order they lie in memory, but for the one just made.
+    mRecords.reserveOneMore([this, record](auto visit) {
+      walkRecords([&visit, record](const Entry* each) {
+        if (each != record)
+          visit(each);
+      });
+    });
     if (mBuckets.size(index) >= kGrowthTrigger && growth_may_help(mBucketCount, mRecords.size())) {
       grow(record);
       index = mBuckets.indexOf(hash);

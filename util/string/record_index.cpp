@@ -65,27 +65,7 @@ RecordIndex::Slots* RecordIndex::makeSlots(std::size_t groups) {
   return ::new (map_zeroed(kHeader + groups * sizeof(Group))) Slots{groups - 1};
 }
 
-// The keys are not kept: each record's text is hashed again. The records are fetched ahead,
-// and each new group is asked for some records before it is written, so that the misses
-// overlap. Finds go on in the old slots, which stay as they are, until the new ones are
-// complete and published.
-void RecordIndex::rehash(std::size_t groups) {
-  Slots& next = *makeSlots(groups);
-  constexpr std::size_t kAhead = 8;
-  struct Pending {
-    const table_string::Entry* record;
-    std::uint64_t key;
-  } pending[kAhead];
-  std::size_t count = 0;
-  forEach([&](const table_string::Entry* record) {
-    Pending& entry = pending[count++ % kAhead];
-    if (count > kAhead)
-      place(next, entry.key, entry.record);
-    entry = {record, keyOf(record->text(), record->size())};
-    __builtin_prefetch(&next.groups()[entry.key & next.groupMask]);
-  });
-  for (std::size_t k = count > kAhead ? count - kAhead : 0; k < count; ++k)
-    place(next, pending[k % kAhead].key, pending[k % kAhead].record);
+void RecordIndex::publish(Slots& next) {
   Slots& replaced = current();
   mSlots.store(&next, std::memory_order_release);
   mReplaced[mDoublings++] = &replaced;

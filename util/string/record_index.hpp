@@ -99,31 +99,20 @@ public:
 
   /// The number of records.
   std::size_t size() const { return mSize; }
-  /// Makes room for one more record, doubling the slots if need be; throws std::bad_alloc
-  /// and changes nothing if it cannot.
-  void reserveOneMore() {
+  /// Makes room for one more record, doubling the slots if need be: `allRecords(visit)` must
+  /// call `visit(record)` for every record of the index, in any order (in the order they lie
+  /// in memory, the doubling reads them fastest). Throws std::bad_alloc and changes nothing if
+  /// it cannot.
+  template <class AllRecords>
+  void reserveOneMore(AllRecords allRecords) {
     if (mSize + 1 > capacity())
-      rehash((current().groupMask + 1) * 2);
+      rehash((current().groupMask + 1) * 2, allRecords);
   }
   /// Adds `record`, whose text has key `key`; room must have been made by reserveOneMore.
   void insert(std::uint64_t key, const table_string::Entry* record) {
     assert(mSize + 1 <= capacity());
     place(current(), key, record);
     ++mSize;
-  }
-  /// Calls `visit(record)` for every record, in slot order, fetching records ahead. Not at
-  /// the same time as insert.
-  template <class Visit>
-  void forEach(Visit visit) const {
-    constexpr std::size_t kAhead = 2;
-    const Slots& slots = current();
-    const std::size_t last = slots.groupMask;
-    for (std::size_t g = 0; g <= last; ++g) {
-      if (g + kAhead <= last)
-        forEachIn(slots.groups()[g + kAhead],
-                  [](const table_string::Entry* record) { __builtin_prefetch(record); });
-      forEachIn(slots.groups()[g], visit);
-    }
   }
 
 private:
@@ -175,23 +164,39 @@ private:
     return masks;
 #endif
   }
-  // Calls `visit(record)` for every used slot of `group`.
-  template <class Visit>
-  static void forEachIn(const Group& group, Visit visit) {
-    const std::uint64_t controls = group.controls.load(std::memory_order_relaxed);
-    for (std::size_t i = 0; i < kSlots; ++i)
-      if (((controls >> (8 * i)) & 0xFF) != 0)
-        visit(group.records[i].load(std::memory_order_relaxed));
-  }
-
   // `groups` groups (a power of 2) of free slots.
   static Slots* makeSlots(std::size_t groups);
   // The bytes of `slots`.
   static std::size_t bytesOf(const Slots& slots) {
     return kHeader + (slots.groupMask + 1) * sizeof(Group);
   }
-  // Moves every record to `groups` groups (a power of 2) of new slots.
-  void rehash(std::size_t groups);
+  // Puts every record that `allRecords` visits into `groups` groups (a power of 2) of new
+  // slots, and publishes them in place of the current ones. The keys are not kept: each
+  // record's text is keyed again, and each new group is asked for some records ahead of its
+  // writing, so that the misses overlap. Finds go on in the current slots, which stay as they
+  // are until the new ones are complete.
+  template <class AllRecords>
+  void rehash(std::size_t groups, AllRecords allRecords) {
+    Slots& next = *makeSlots(groups);
+    constexpr std::size_t kAhead = 8;
+    struct Pending {
+      const table_string::Entry* record;
+      std::uint64_t key;
+    } pending[kAhead];
+    std::size_t count = 0;
+    allRecords([&](const table_string::Entry* record) {
+      Pending& entry = pending[count++ % kAhead];
+      if (count > kAhead)
+        place(next, entry.key, entry.record);
+      entry = {record, keyOf(record->text(), record->size())};
+      __builtin_prefetch(&next.groups()[entry.key & next.groupMask]);
+    });
+    for (std::size_t k = count > kAhead ? count - kAhead : 0; k < count; ++k)
+      place(next, pending[k % kAhead].key, pending[k % kAhead].record);
+    publish(next);
+  }
+  // Puts `next` in place of the current slots, which give their memory back.
+  void publish(Slots& next);
   // Puts `record` of key `key` in the first free slot of its probe sequence in `slots`: the
   // record first, then its control byte, released.
   static void place(Slots& slots, std::uint64_t key, const table_string::Entry* record) {
