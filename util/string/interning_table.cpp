@@ -183,13 +183,18 @@ void Table::unmakeRecord(const Entry* record) {
 // so the processor can work on the caller's next lookup while this one waits for memory.
 __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned int size,
                                                      std::uint64_t key) {
+  // The host hash reads only the text: computed before the lock, so that the lock is held
+  // for less.
+  const unsigned int hash = host_hash_n_bytes(0, size, text);
   const Hold hold(mLock);
+  // The bucket's count is read below, most likely from memory: asked for now, it arrives while
+  // the second lookup and the record are done.
+  mBuckets.prefetch(mBuckets.indexOf(hash));
   // Another thread may have inserted the text since the lookup without the lock.
   if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
         return record->size() == size && same_bytes(record->text(), text, size);
       }))
     return found;
-  const unsigned int hash = host_hash_n_bytes(0, size, text);
   // Every allocation the insertion needs comes before anything a caller can see changes:
   // the record, then room in the index (a larger index holds the same records), then room in
   // the bucket counts, grown ones if need be, which take the place of the old only once

@@ -178,7 +178,7 @@ private:
   template <class AllRecords>
   void rehash(std::size_t groups, AllRecords allRecords) {
     Slots& next = *makeSlots(groups);
-    constexpr std::size_t kAhead = 8;
+    constexpr std::size_t kAhead = 32;
     struct Pending {
       const table_string::Entry* record;
       std::uint64_t key;
@@ -189,7 +189,7 @@ private:
       if (count > kAhead)
         place(next, entry.key, entry.record);
       entry = {record, keyOf(record->text(), record->size())};
-      __builtin_prefetch(&next.groups()[entry.key & next.groupMask]);
+      __builtin_prefetch(&next.groups()[entry.key & next.groupMask], 1);
     });
     for (std::size_t k = count > kAhead ? count - kAhead : 0; k < count; ++k)
       place(next, pending[k % kAhead].key, pending[k % kAhead].record);
