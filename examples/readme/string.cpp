@@ -4,6 +4,7 @@
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 int main() {
@@ -26,6 +27,14 @@ int main() {
     ++uses[vesk::TableString(word)];
   std::cout << uses[vesk::TableString("alpha")] << ' ' << vesk::TableString::count() << '\n';
   // 2 3 (the distinct texts so far: model.src, alpha and beta)
+
+  // Every thread interns into the one table, without a lock of the caller's: a text already
+  // there is found without any, and two threads that meet the same text get the same record.
+  const char* seen[2] = {};
+  std::thread reader([&seen] { seen[1] = vesk::TableString("shared.h").text(); });
+  seen[0] = vesk::TableString("shared.h").text();
+  reader.join();
+  std::cout << (seen[0] == seen[1]) << ' ' << vesk::TableString::count() << '\n';  // 1 4
 
   const vesk::Location begin(file, vesk::LineColumn(3, 4)), end(file, vesk::LineColumn(3, 9));
   std::cout << vesk::Range(begin, end) << '\n';  // model.src:3:4-9
