@@ -138,19 +138,10 @@ void BM_LookupsOneThread(benchmark::State& state) {
                        [](int, unsigned int, const std::string& key) { lookup(key); });
 }
 
-void BM_LookupsSharedMutex(benchmark::State& state) {
-  static const SharedMutexSet set;
-  two_threads_in_turns(state, kMostThreads, kLookups,
-                       [](int side, unsigned int, const std::string& key) {
-                         if (side == 0)
-                           lookup(key);
-                         else
-                           benchmark::DoNotOptimize(set.contains(key));
-                       });
-}
-
-void BM_LookupsSharded(benchmark::State& state) {
-  static const ShardedSet set;
+// Ours against `Set` (SharedMutexSet or ShardedSet), each on two threads.
+template <class Set>
+void BM_LookupsAgainst(benchmark::State& state) {
+  static const Set set;
   two_threads_in_turns(state, kMostThreads, kLookups,
                        [](int side, unsigned int, const std::string& key) {
                          if (side == 0)
@@ -202,8 +193,8 @@ void BM_MixOneThread(benchmark::State& state) {
 }
 
 BENCHMARK(BM_LookupsOneThread)->UseManualTime()->Iterations(10);
-BENCHMARK(BM_LookupsSharedMutex)->UseManualTime()->Iterations(10);
-BENCHMARK(BM_LookupsSharded)->UseManualTime()->Iterations(10);
+BENCHMARK_TEMPLATE(BM_LookupsAgainst, SharedMutexSet)->UseManualTime()->Iterations(10);
+BENCHMARK_TEMPLATE(BM_LookupsAgainst, ShardedSet)->UseManualTime()->Iterations(10);
 BENCHMARK(BM_MixOneThread)->UseManualTime()->Iterations(30);
 
 // What the report shows of this program.
@@ -223,10 +214,10 @@ void declare_report() {
   };
   row(ours, "BM_LookupsOneThread", "the same lookups on 1 thread",
       "`TableString` of a present text, 1 thread");
-  row(ours, "BM_LookupsSharedMutex",
+  row(ours, "BM_LookupsAgainst<SharedMutexSet>",
       "`absl::flat_hash_set<std::string>::find` under one `std::shared_mutex`, 2 threads",
       "`absl::flat_hash_set::find` under one `std::shared_mutex`, 2 threads");
-  row(ours, "BM_LookupsSharded",
+  row(ours, "BM_LookupsAgainst<ShardedSet>",
       "64 `absl::flat_hash_set<std::string>`, each under its own `std::mutex`, 2 threads",
       "64 `absl::flat_hash_set`, each under its own `std::mutex`, 2 threads");
   row("`TableString`, 9 present texts to 1 new, 2 threads", "BM_MixOneThread",
