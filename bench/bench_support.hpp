@@ -5,7 +5,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -32,9 +31,8 @@ inline std::vector<unsigned char> random_bytes(std::size_t size) {
 /// that the machine's drift (its memory speed swings over minutes here) falls on both alike.
 /// `prepare`, untimed, makes each iteration's input first. The iteration's time is ours
 /// (register the benchmark with UseManualTime); counter per_peer is our time over the peer's
-/// in the same iterations, per_peer_median the median of the iterations' own ratios (which a
-/// passing disturbance of one iteration does not move), and peer_ns the peer's time per
-/// iteration in nanoseconds. Returns the peer's total, in seconds.
+/// in the same iterations, and counter peer_ns the peer's time per iteration in nanoseconds.
+/// Returns the peer's total, in seconds.
 template <class Ours, class Peer, class Prepare>
 double in_turns(benchmark::State& state, Ours ours, Peer peer, Prepare prepare) {
   using Clock = std::chrono::steady_clock;
@@ -45,28 +43,22 @@ double in_turns(benchmark::State& state, Ours ours, Peer peer, Prepare prepare) 
   };
   double ours_total = 0;
   double peer_total = 0;
-  std::vector<double> ratios;
   bool ours_first = true;
   for (auto _ : state) {
     prepare();
     double ours_time = 0;
-    double peer_time = 0;
     if (ours_first) {
       ours_time = timed(ours);
-      peer_time = timed(peer);
+      peer_total += timed(peer);
     } else {
-      peer_time = timed(peer);
+      peer_total += timed(peer);
       ours_time = timed(ours);
     }
     ours_first = !ours_first;
     ours_total += ours_time;
-    peer_total += peer_time;
-    ratios.push_back(peer_time > 0 ? ours_time / peer_time : 0);
     state.SetIterationTime(ours_time);
   }
   state.counters["per_peer"] = peer_total > 0 ? ours_total / peer_total : 0;
-  std::sort(ratios.begin(), ratios.end());
-  state.counters["per_peer_median"] = ratios.empty() ? 0 : ratios[ratios.size() / 2];
   state.counters["peer_ns"] =
       state.iterations() > 0 ? peer_total * 1e9 / static_cast<double>(state.iterations()) : 0;
   return peer_total;

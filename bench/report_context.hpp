@@ -110,11 +110,10 @@ inline void compare(const Figure& ours, const Figure& peer, const Options& optio
 
 /// A row of the table declared last for a benchmark that ran ours and the peer in turns (see
 /// in_turns): the peer's time is the one measured beside ours, and the ratio theirs in the
-/// same iterations (counter per_peer, unless `options` names another).
+/// same iterations.
 inline void compare_in_turns(const std::string& what, const std::string& benchmark,
                              const std::string& peer_what, Options options = {}) {
-  if (options.ratio.empty())
-    options.ratio = "per_peer";
+  options.ratio = "per_peer";
   compare({what, benchmark}, {peer_what, benchmark, "peer_ns"}, options);
 }
 
