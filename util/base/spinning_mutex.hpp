@@ -10,7 +10,8 @@ namespace vesk::detail {
 /// A std::mutex that a thread finding it held tries again some 64 times, pausing between
 /// tries (some microseconds in all), before it waits in std::mutex::lock. A section held for
 /// less time than a thread takes to sleep and be woken then costs the waiter only the wait,
-/// and a long one (a table's growth) puts it to sleep as std::mutex does. Meets Lockable.
+/// and a long one (a table's growth) puts it to sleep as std::mutex does. Meets
+/// BasicLockable.
 class SpinningMutex {
 public:
   void lock() {
@@ -22,7 +23,6 @@ public:
     }
     mMutex.lock();
   }
-  bool try_lock() { return mMutex.try_lock(); }
   void unlock() { mMutex.unlock(); }
 
 private:

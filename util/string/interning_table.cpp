@@ -189,7 +189,8 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
   const Hold hold(mLock);
   // The bucket's count is read below, most likely from memory: asked for now, it arrives while
   // the second lookup and the record are done.
-  mBuckets.prefetch(mBuckets.indexOf(hash));
+  unsigned int index = mBuckets.indexOf(hash);
+  mBuckets.prefetch(index);
   // Another thread may have inserted the text since the lookup without the lock.
   if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
         return record->size() == size && same_bytes(record->text(), text, size);
@@ -201,7 +202,6 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
   // nothing can fail. Whichever fails leaves the table as it was, and a retry of the same
   // text grows it at most once.
   const Entry* record = makeRecord(text, size, hash);
-  unsigned int index = mBuckets.indexOf(hash);
   try {
     // The records in the order they lie in memory, but for the one just made.
     mRecords.reserveOneMore([this, record](auto visit) {
