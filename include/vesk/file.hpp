@@ -66,7 +66,11 @@ class TreeWalkerData;
 /// a link and never followed, an entry renamed or replaced during the walk never leads
 /// outside the tree, and at most 17 descriptors are held however deep the tree (fewer when
 /// the process runs short). A directory that cannot be opened or listed is reported with the
-/// system's error and not entered (or left). Use: while available(), read path(), type() and
+/// system's error and not entered (or left). Deep walks close the directories high above them
+/// and open them again on the way back: one that can no longer be reached so (moved out of
+/// the tree, its permissions gone, no descriptor free) is reported once more with the error,
+/// its remaining entries unread, and so is each such directory above it; the walk goes on in
+/// the directory walked, which it keeps open. Use: while available(), read path(), type() and
 /// error(), then advance(). Used by one thread at a time.
 class VESK_API TreeWalker {
 public:

@@ -3,6 +3,8 @@
 #ifndef VESK_TESTS_SUPPORT_CHILD_PROCESS_HPP
 #define VESK_TESTS_SUPPORT_CHILD_PROCESS_HPP
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace vesk::testing {
 
@@ -48,6 +51,33 @@ inline std::string in_child(const std::function<std::string()>& checks) {
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
     report += " (child ended abnormally)";
   return report;
+}
+
+// Takes every free descriptor number below the highest one open (dups of 0, added to
+// `taken`) and returns the number after that highest one: descriptors the process opens from
+// now on get numbers from there, so that setting the limit to it leaves none free, and to it
+// plus n leaves n. For a child process, whose descriptors and limits go with it.
+inline int fill_descriptors_below_highest(std::vector<int>& taken) {
+  int highest = 2;
+  for (int fd = 0; fd < 4096; ++fd)
+    if (fcntl(fd, F_GETFD) >= 0)
+      highest = fd;
+  for (int fd = dup(0); fd >= 0; fd = dup(0)) {
+    if (fd > highest) {
+      close(fd);
+      break;
+    }
+    taken.push_back(fd);
+  }
+  return highest + 1;
+}
+
+// Sets the limit of descriptor numbers of the process; false when the system refuses.
+inline bool limit_descriptors(rlim_t limit) {
+  rlimit now;
+  getrlimit(RLIMIT_NOFILE, &now);
+  now.rlim_cur = limit;
+  return setrlimit(RLIMIT_NOFILE, &now) == 0;
 }
 
 // The same, with root's privileges dropped to those of nobody, starting in `directory`.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace vesk::detail {
@@ -39,30 +40,34 @@ int DescriptorWalk::enter(int fd, const Identity& identity, const char* name) {
   }
   // The stream is the walk's from here on, whatever the path's growth throws.
   const bool top = mLevels.empty();
-  mLevels.push_back(Level{stream, 0, identity, mPath.size(), mPath.size(), 0});
+  mLevels.push_back(Level{stream, 0, identity, mPath.size(), mPath.size(), 0, 0});
   if (!top) {
     if (!mPath.empty() && mPath.back() != '/')
       mPath += '/';
     mLevels.back().nameBegin = mPath.size();
     mPath += name;
   }
-  if (mLevels.size() - mFirstOpen > kOpenLevels)
+  if (mLevels.size() + 1 - mFirstOpen > kOpenLevels)
     shed();
   return 0;
 }
 
 void DescriptorWalk::pop() {
-  closedir(mLevels.back().stream);
+  if (mLevels.back().stream != nullptr)
+    closedir(mLevels.back().stream);
   mPath.resize(mLevels.back().parentPathSize);
   mLevels.pop_back();
-  if (mLevels.empty())
-    mFirstOpen = 0;
+  mFirstOpen = std::min(mFirstOpen, std::max<std::size_t>(mLevels.size(), 1));
 }
 
 DIR* DescriptorWalk::reopen(std::size_t index) {
   Level& level = mLevels[index];
   if (level.stream != nullptr)
     return level.stream;
+  if (level.lost != 0) {
+    errno = level.lost;
+    return nullptr;
+  }
   const int fd = openDirectory(dirfd(mLevels[index + 1].stream), "..");
   struct stat status;
   int error = fd < 0 || fstat(fd, &status) != 0                          ? errno
@@ -76,7 +81,12 @@ DIR* DescriptorWalk::reopen(std::size_t index) {
   if (stream == nullptr) {
     if (fd >= 0)
       close(fd);
-    errno = error != 0 ? error : EBADF;
+    if (error == 0)
+      error = EBADF;
+    for (std::size_t above = 1; above <= index; ++above)
+      if (mLevels[above].stream == nullptr && mLevels[above].lost == 0)
+        mLevels[above].lost = error;
+    errno = error;
     return nullptr;
   }
   level.stream = stream;
@@ -86,7 +96,7 @@ DIR* DescriptorWalk::reopen(std::size_t index) {
 }
 
 bool DescriptorWalk::shed() {
-  if (mLevels.size() < 2 || mFirstOpen >= mLevels.size() - 1)
+  if (mFirstOpen + 1 >= mLevels.size())
     return false;
   Level& level = mLevels[mFirstOpen];
   level.position = telldir(level.stream);

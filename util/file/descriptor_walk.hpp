@@ -29,10 +29,13 @@ struct Identity {
 
 /// The open directories from the top of a walk to its deepest level, and the path of that
 /// level (kept for reports and for callers' relative paths; the system calls act on names
-/// relative to descriptors). At most kOpenLevels streams are held, those of the deepest levels
-/// and fewer when the process runs short of descriptors: a shallower level is opened again
-/// through ".." of the level below it, checked by identity, when the walk comes back to it,
-/// and read on from where it was.
+/// relative to descriptors). At most kOpenLevels streams are held: the top's, which stays open
+/// so that the walk can always go on there, and those of the deepest levels, fewer when the
+/// process runs short of descriptors. A level in between is opened again through ".." of the
+/// level below it, checked by identity, when the walk comes back to it, and read on from where
+/// it was. When that fails (the level was moved out of the tree, its permissions went, no
+/// descriptor was free), it and every closed level above it are lost: each is left with the
+/// error, unread, as the walk comes back to it.
 class DescriptorWalk {
 public:
   /// Streams held at once.
@@ -47,8 +50,12 @@ public:
 
   /// The number of levels entered and not yet left.
   std::size_t depth() const { return mLevels.size(); }
-  /// The stream of the deepest level, which is always open. Precondition: depth() > 0.
+  /// The stream of the deepest level: open unless the level is lost(). Precondition:
+  /// depth() > 0.
   DIR* deepest() const { return mLevels.back().stream; }
+  /// The error number why the deepest level can no longer be read (see reopen()), else 0.
+  /// Precondition: depth() > 0.
+  int lost() const { return mLevels.back().lost; }
   /// How often the deepest level has been listed again (see relist()).
   int passes() const { return mLevels.back().passes; }
   /// Lists the deepest level again from its first entry.
@@ -70,11 +77,13 @@ public:
   /// above, the deepest level. Returns 0, or an error number after closing `fd`.
   /// Throws std::bad_alloc, `fd` closed.
   int enter(int fd, const Identity& identity, const char* name);
-  /// Leaves the deepest level, closing its stream.
+  /// Leaves the deepest level, closing its stream if it has one.
   void pop();
-  /// The stream of level `index` (0 the top), opened again through ".." of the level below
-  /// when it was closed, and read on from where it was; null with errno when that fails or
-  /// finds another directory (ENOENT: the tree was moved).
+  /// The stream of level `index` (0 the top), opened again through ".." of the level below,
+  /// which must be open, when it was closed, and read on from where it was. Null with errno
+  /// when that fails or finds another directory (ENOENT: the tree was moved); then that level
+  /// and every closed one above it are lost() with that error, since each is reached only
+  /// through the one below it.
   DIR* reopen(std::size_t index);
   /// The path of level `index` (0 the top).
   std::string pathOf(std::size_t index) const {
@@ -89,14 +98,16 @@ private:
     std::size_t parentPathSize;
     std::size_t nameBegin;
     int passes;
+    int lost;  // why it can no longer be opened again; its stream stays null
   };
 
-  // Closes the shallowest open stream, never the deepest level's, which is being listed.
+  // Closes the shallowest open stream but the top's, never the deepest level's, which is
+  // being listed.
   bool shed();
 
   std::string mPath;
   std::vector<Level> mLevels;
-  std::size_t mFirstOpen = 0;  // levels below this index have their streams closed
+  std::size_t mFirstOpen = 1;  // levels from 1 to below this index have their streams closed
 };
 
 }  // namespace vesk::detail

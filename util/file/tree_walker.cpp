@@ -65,22 +65,24 @@ void TreeWalkerData::reportDirectory(std::string where, int failure) {
 
 void TreeWalkerData::step() {
   while (walk.depth() > 0) {
+    if (const int lost = walk.lost()) {
+      // A level that could not be opened again is left unread, reported with the reason.
+      std::string where = walk.path();
+      walk.pop();
+      reportDirectory(std::move(where), lost);
+      return;
+    }
     DIR* stream = walk.deepest();
     errno = 0;
     const dirent* entry = readdir(stream);
     if (entry == nullptr) {
       const int failure = errno;
       std::string listed = walk.path();
-      // The level above, if shed to spare descriptors, is opened again through this one; when
-      // it is no longer where the walk left it (moved), it is reported and left too.
-      if (walk.depth() > 1 && walk.reopen(walk.depth() - 2) == nullptr) {
-        const int moved = errno;
-        std::string above = walk.pathOf(walk.depth() - 2);
-        walk.pop();
-        walk.pop();
-        reportDirectory(std::move(above), moved);
-        return;
-      }
+      // The level above, if shed to spare descriptors, is opened again through this one before
+      // it goes; when that fails, it and the shed levels above it are lost, and each is
+      // reported as the walk comes back to it.
+      if (walk.depth() > 1)
+        walk.reopen(walk.depth() - 2);
       walk.pop();
       if (failure != 0) {
         // Reported as the directory once more, with the error; the entries read before it
