@@ -97,7 +97,8 @@ public:
   EntryType type() const;
   /// 0, or the system's error number (EACCES, ...) for a current entry that is a directory
   /// the walk could not open or list, and so does not enter or leaves; for a walker that is
-  /// not open(), why.
+  /// not open(), why; after the last entry, why the listing of the directory walked ended
+  /// early, or 0 when it did not.
   int error() const;
   /// Moves to the next entry: into the current one when it is a directory that opened.
   /// Throws std::bad_alloc when memory runs out; the walker can then only be destroyed.

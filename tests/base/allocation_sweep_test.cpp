@@ -1,28 +1,35 @@
 // Every allocation of one workload over the whole library, from the host or from the system
-// (calloc and mmap), fails in turn, once alone and once with every later one failing too.
-// Each run, in a process of its own, must end clean: every step completed or ended in an
-// error the library documents, nothing leaked (checked when a leak checker is loaded), and
-// what succeeded equal to a run without failures.
+// (calloc and mmap), fails in turn, once alone and once with every later one failing too; and
+// every system call of a workload over the file functions fails in turn, once with each error
+// number that call can give. Each run, in a process of its own, must end clean: every step
+// completed or ended in an error the library documents (a filesystem error carrying the
+// system's error number), nothing leaked (checked when a leak checker is loaded), no
+// descriptor kept, and what succeeded equal to a run without failures.
 #include <vesk/foundation_util.hpp>
 #include <vesk/host/host_util.h>
 
 #include "support/host_fake.hpp"
 #include "support/scratch_dir.hpp"
+#include "support/system_calls.hpp"
 #include "support/system_memory.hpp"
 #include "support/table_report.hpp"
 #include "support/test_errors.hpp"
 
+#include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <new>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -42,6 +49,19 @@ bool next_system_allocation_fails(const char* call) {
   ++gSystemAllocations;
   gMappings += std::strcmp(call, "mmap") == 0 ? 1 : 0;
   return vesk::testing::next_host_allocation_fails();
+}
+
+// The system calls of the steps that run armed, by name, in order; the one to fail and how.
+bool gCallsArmed = false;
+std::vector<std::string> gCalls;
+unsigned long gFailingCall = 0;
+int gCallError = 0;
+
+int next_system_call_fails(const char* call) {
+  if (!gCallsArmed)
+    return 0;
+  gCalls.emplace_back(call);
+  return gCalls.size() == gFailingCall ? gCallError : 0;
 }
 
 }  // namespace
@@ -80,6 +100,10 @@ public:
       lines.push_back(name + "!bad_alloc");
     } catch (const Documented&) {
       lines.push_back(name + "!null");
+    } catch (const boost::filesystem::filesystem_error& error) {
+      lines.push_back(
+          name + "!filesystem " + std::to_string(error.code().value()) +
+          (error.code().category() == boost::system::system_category() ? " system" : " other"));
     }
   }
   std::vector<std::string> lines;
@@ -317,22 +341,214 @@ void workload(Transcript& t) {
   });
 }
 
+// ---- The file workload, for failing system calls
+
+// A tree wider than one listing buffer of the C library (32 KiB: 130 names of 250 bytes) and
+// deeper than the walk's 16 open levels (40), with a link to a directory outside it.
+struct FileFixture {
+  vesk::testing::ScratchDir root{vesk::testing::memory_scratch_parent()};
+  std::string tree = root / "tree";
+  std::string outside = root / "outside";
+  std::map<std::string, EntryType> entries;  // what a walk of the tree reports
+  std::vector<std::string> wide;  // the listing of tree/wide
+  std::string deepest;  // of the levels create_directory makes
+
+  FileFixture() {
+    mkdir(outside.c_str(), 0755);
+    vesk::testing::write_file(outside + "/kept");
+    mkdir(tree.c_str(), 0755);
+    add("wide", EntryType::directory);
+    wide = {".", ".."};
+    for (int i = 0; i < 130; ++i) {
+      const std::string name = std::to_string(i) + std::string(250, 'w');
+      add("wide/" + name, EntryType::regular);
+      wide.push_back(name);
+    }
+    std::string level;
+    for (int i = 0; i < 40; ++i) {
+      level += level.empty() ? "d" : "/d";
+      add(level, EntryType::directory);
+      add(level + "/f", EntryType::regular);
+    }
+    symlink(outside.c_str(), (tree + "/out").c_str());
+    entries["out"] = EntryType::link;
+    vesk::testing::write_file(root / "file");
+    deepest = root / "made";
+    for (int i = 0; i < 40; ++i)
+      deepest += "/m";
+  }
+  void add(const std::string& path, EntryType type) {
+    if (type == EntryType::directory)
+      mkdir((tree + "/" + path).c_str(), 0755);
+    else
+      vesk::testing::write_file(tree + "/" + path);
+    entries[path] = type;
+  }
+  // "" while nothing outside the tree and the levels made has changed.
+  std::string outsideChanged() const {
+    const std::vector<std::string> listing = vesk::testing::os_listing(outside);
+    if (listing.size() != 3 || vesk::testing::kind_at(outside + "/kept") != S_IFREG)
+      return " outside changed";
+    return "";
+  }
+};
+
+// Runs `run` with the system calls counted and failing as asked; then, with nothing failing,
+// checks that it kept no descriptor and changed nothing outside.
+template <class Run>
+auto armed(const FileFixture& fixture, Run run) {
+  return [&fixture, run]() -> std::string {
+    const std::size_t before = vesk::testing::open_descriptors();
+    std::string result;
+    try {
+      gCallsArmed = true;
+      result = run();
+      gCallsArmed = false;
+    } catch (...) {
+      gCallsArmed = false;
+      if (vesk::testing::open_descriptors() != before)
+        return "threw with descriptors kept";
+      throw;
+    }
+    if (vesk::testing::open_descriptors() != before)
+      result += " descriptors kept";
+    return result + fixture.outsideChanged();
+  };
+}
+
+// The outcome of a modifying function: its result must say what is there afterwards; false
+// (with what was there still there) is the documented outcome of a failed system call.
+template <class Call, class Done>
+std::string outcome(Call call, Done done_now) {
+  const bool result = call();
+  gCallsArmed = false;  // the check's own calls neither fail nor count
+  const bool done = done_now();
+  if (result != done)
+    return result ? "success reported, not done" : "failure reported, done";
+  if (!result)
+    throw Documented();
+  return "done";
+}
+
+// A walk of the fixture's tree: every entry reported as what it is, and never one from
+// outside the tree; an entry missed (a directory not entered, a listing cut short) only with
+// an error reported.
+std::string walk(const FileFixture& fixture) {
+  TreeWalker walker(fixture.tree);
+  if (!walker.open())
+    return walker.error() != 0 ? throw Documented() : "not open without an error";
+  std::map<std::string, int> seen;
+  bool failed = false;
+  for (; walker.available(); walker.advance()) {
+    const auto expected = fixture.entries.find(walker.path());
+    if (expected == fixture.entries.end())
+      return "outside the tree: " + walker.path();
+    failed = failed || walker.error() != 0;
+    if (++seen[walker.path()] > 1 && walker.error() == 0)
+      return "twice without an error: " + walker.path();
+    if (walker.type() != expected->second && walker.error() == 0)
+      return "wrong type: " + walker.path();
+  }
+  failed = failed || walker.error() != 0;  // the listing of the top cut short
+  if (seen.size() == fixture.entries.size() && !failed)
+    return "all " + std::to_string(seen.size());
+  if (!failed)
+    return std::to_string(fixture.entries.size() - seen.size()) + " missed silently";
+  throw Documented();
+}
+
+void file_workload(Transcript& t) {
+  const FileFixture fixture;
+  const std::string wide = fixture.tree + "/wide";
+  t.step("iterator", armed(fixture, [&] {
+           std::vector<std::string> names;
+           DirectoryIterator it(wide);
+           for (; it.available(); it.advance())
+             names.push_back(it.current());
+           std::sort(names.begin(), names.end());
+           std::vector<std::string> all = fixture.wide;
+           std::sort(all.begin(), all.end());
+           if (names == all)
+             return std::string("all");
+           // A listing that fails is documented to end as if it were complete.
+           if (std::includes(all.begin(), all.end(), names.begin(), names.end()) &&
+               std::adjacent_find(names.begin(), names.end()) == names.end())
+             throw Documented();
+           return std::string("names not in the directory");
+         }));
+  t.step("walk", armed(fixture, [&] { return walk(fixture); }));
+  t.step("walk again", [&] { return walk(fixture); });
+  t.step("exists", armed(fixture, [&] {
+           const bool found[] = {
+               directory_exists(fixture.tree), file_exists(wide + "/" + fixture.wide.back()),
+               directory_exists(fixture.root / "file"), file_exists(fixture.root / "nothing")};
+           // A status query that the system answers with "no such entry" finds nothing.
+           const bool told_missing =
+               gCalls.size() >= gFailingCall && (gCallError == ENOENT || gCallError == ENOTDIR);
+           if (told_missing && !(found[0] && found[1]))
+             throw Documented();
+           return joined(found, 4);
+         }));
+  t.step("remove_file", armed(fixture, [&] {
+           const std::string file = fixture.root / "file";
+           return outcome([&] { return remove_file(file); },
+                          [&] { return vesk::testing::kind_at(file) == 0; });
+         }));
+  t.step("remove_file again", [&] {
+    const std::string file = fixture.root / "file";
+    return outcome([&] { return remove_file(file); },
+                   [&] { return vesk::testing::kind_at(file) == 0; });
+  });
+  t.step("remove_directory", armed(fixture, [&] {
+           return outcome([&] { return remove_directory(fixture.tree); },
+                          [&] { return vesk::testing::kind_at(fixture.tree) == 0; });
+         }));
+  t.step("remove_directory again", [&] {
+    return outcome([&] { return remove_directory(fixture.tree); },
+                   [&] { return vesk::testing::kind_at(fixture.tree) == 0; });
+  });
+  t.step("create_directory", armed(fixture, [&] {
+           return outcome([&] { return create_directory(fixture.deepest); },
+                          [&] { return vesk::testing::kind_at(fixture.deepest) == S_IFDIR; });
+         }));
+  t.step("create_directory again", [&] {
+    return outcome([&] { return create_directory(fixture.deepest); },
+                   [&] { return vesk::testing::kind_at(fixture.deepest) == S_IFDIR; });
+  });
+  t.step("tempnam", armed(fixture, [] {
+           const std::string name = tempnam();
+           if (name.empty())
+             throw Documented();
+           return name.find("/vesk-") != std::string::npos ? "a fresh name" : name;
+         }));
+}
+
 // ---- The driver
+
+// What fails in a run: nothing, one allocation (`point`, counted from 1), every allocation from
+// `point` on, or system call `point` of the steps run armed, with error number `error`.
+struct Fault {
+  enum Kind { None, Allocation, AllocationsFrom, SystemCall } kind = None;
+  unsigned long point = 0;
+  int error = 0;
+};
 
 struct Outcome {
   int status = -1;  // as waitpid gives it
   std::vector<std::string> lines;
   // Not compared line by line: the allocations made (host and system), those of the text that
-  // grows the table, the anonymous mappings, and the table's final report.
+  // grows the table, the anonymous mappings, the system calls made armed, and the table's
+  // final report.
   unsigned long allocations = 0;
   unsigned long growth_allocations = 0;
   unsigned long mappings = 0;
+  std::vector<std::string> calls;
   std::string table;
 };
 
-// The workload in a child process, whose allocations fail as asked; its transcript comes back
-// through a pipe.
-Outcome run_in_child(Failing failing, unsigned long point) {
+// The workload in a child process, whose allocations or system calls fail as asked; its
+// transcript comes back through a pipe.
+Outcome run_in_child(void (*work)(Transcript&), Fault fault) {
   texts_of_one_bucket();  // found once, in this process, before any child
   fillers();
   int pipe_ends[2];
@@ -343,16 +559,21 @@ Outcome run_in_child(Failing failing, unsigned long point) {
     close(pipe_ends[0]);
     std::string out;
     {
-      if (failing == Failing::One)
-        vesk::testing::fail_host_allocation(point);
-      else if (failing == Failing::FromOn)
-        vesk::testing::fail_host_allocations_from(point);
+      if (fault.kind == Fault::Allocation)
+        vesk::testing::fail_host_allocation(fault.point);
+      else if (fault.kind == Fault::AllocationsFrom)
+        vesk::testing::fail_host_allocations_from(fault.point);
       else
         vesk::testing::fail_no_host_allocation();
       vesk::testing::system_allocation_fails = next_system_allocation_fails;
+      if (fault.kind == Fault::SystemCall) {
+        gFailingCall = fault.point;
+        gCallError = fault.error;
+      }
+      vesk::testing::system_call_fails = next_system_call_fails;
       Transcript t;
       try {
-        workload(t);
+        work(t);
       } catch (const std::exception& e) {
         std::fprintf(stderr, "undocumented exception: %s\n", e.what());
         _exit(2);
@@ -362,7 +583,10 @@ Outcome run_in_child(Failing failing, unsigned long point) {
       for (const std::string& line : t.lines)
         out += line + '\n';
       out += '\n' + std::to_string(allocations) + ' ' + std::to_string(gGrowthAllocations) + ' ' +
-             std::to_string(gMappings) + '\n' + table_report();
+             std::to_string(gMappings) + '\n';
+      for (const std::string& call : gCalls)
+        out += call + ' ';
+      out += '\n' + table_report();
     }
     const bool leaked =
         &__lsan_do_recoverable_leak_check != nullptr && __lsan_do_recoverable_leak_check() != 0;
@@ -386,13 +610,45 @@ Outcome run_in_child(Failing failing, unsigned long point) {
   for (std::string line; std::getline(in, line) && !line.empty();)
     run.lines.push_back(line);
   in >> run.allocations >> run.growth_allocations >> run.mappings;
+  std::string calls;
+  std::getline(in, calls);
+  std::getline(in, calls);
+  std::istringstream names(calls);
+  for (std::string name; names >> name;)
+    run.calls.push_back(name);
   const std::streamoff at = in.tellg();
-  run.table = at < 0 ? std::string() : text.substr(static_cast<std::size_t>(at) + 1);
+  run.table = at < 0 ? std::string() : text.substr(static_cast<std::size_t>(at));
   return run;
 }
 
+// Checks a run against the run without failures: each step as there, or ended in a documented
+// error (a filesystem error only with the system's error number that was made to fail). True
+// when every step completed.
+bool ended_clean(const Outcome& run, const Outcome& reference, const Fault& fault,
+                 const std::string& where) {
+  EXPECT_EQ(run.status, 0) << where << ": crashed, leaked or threw (see its output above)";
+  EXPECT_EQ(run.lines.size(), reference.lines.size()) << where;
+  if (run.lines.size() != reference.lines.size())
+    return false;
+  bool all_completed = true;
+  for (std::size_t i = 0; i < run.lines.size(); ++i) {
+    const std::string& expected = reference.lines[i];
+    const std::string name = expected.substr(0, expected.find('='));
+    if (run.lines[i] == expected)
+      continue;
+    all_completed = false;
+    const bool documented =
+        run.lines[i].rfind(name + '!', 0) == 0 &&
+        (run.lines[i].find("!filesystem") == std::string::npos ||
+         run.lines[i] == name + "!filesystem " + std::to_string(fault.error) + " system");
+    EXPECT_TRUE(documented) << where << ": " << run.lines[i]
+                            << " where a run without failures gives " << expected;
+  }
+  return all_completed;
+}
+
 TEST(AllocationSweep, EveryRunWithFailingAllocationsEndsClean) {
-  const Outcome reference = run_in_child(Failing::None, 0);
+  const Outcome reference = run_in_child(workload, Fault{});
   ASSERT_EQ(reference.status, 0);
   for (const std::string& line : reference.lines)
     ASSERT_EQ(line.find('!'), std::string::npos) << line;
@@ -400,25 +656,13 @@ TEST(AllocationSweep, EveryRunWithFailingAllocationsEndsClean) {
       << "the ninth text of one bucket grows the table and doubles the record index at once";
   ASSERT_GE(reference.mappings, 1u) << "the many texts need an index mapped from the system";
   for (unsigned long point = 1; point <= reference.allocations; ++point) {
-    for (Failing failing : {Failing::One, Failing::FromOn}) {
-      const Outcome run = run_in_child(failing, point);
+    for (Fault::Kind kind : {Fault::Allocation, Fault::AllocationsFrom}) {
+      const Fault fault{kind, point, 0};
+      const Outcome run = run_in_child(workload, fault);
       const std::string where = "allocation " + std::to_string(point) +
-                                (failing == Failing::One ? " failing" : " and all after failing");
-      EXPECT_EQ(run.status, 0) << where << ": crashed, leaked or threw (see its output above)";
-      ASSERT_EQ(run.lines.size(), reference.lines.size()) << where;
-      bool all_completed = true;
-      for (std::size_t i = 0; i < run.lines.size(); ++i) {
-        const std::string& expected = reference.lines[i];
-        const std::string name = expected.substr(0, expected.find('='));
-        if (run.lines[i] != expected) {
-          all_completed = false;
-          EXPECT_EQ(run.lines[i].rfind(name + '!', 0), 0u)
-              << where << ": " << run.lines[i] << " where a run without failures gives "
-              << expected;
-        }
-      }
+                                (kind == Fault::Allocation ? " failing" : " and all after failing");
       // Every step completed, a failed text taken on its retry: the failure left no trace.
-      if (all_completed) {
+      if (ended_clean(run, reference, fault, where)) {
         EXPECT_EQ(run.table, reference.table) << where;
       }
     }
@@ -426,6 +670,34 @@ TEST(AllocationSweep, EveryRunWithFailingAllocationsEndsClean) {
   std::printf("%lu allocation points, %lu runs\n", reference.allocations,
               2 * reference.allocations + 1);
   RecordProperty("allocation_points", static_cast<int>(reference.allocations));
+}
+
+TEST(AllocationSweep, EveryRunWithAFailingFileSystemCallEndsClean) {
+  const Outcome reference = run_in_child(file_workload, Fault{});
+  ASSERT_EQ(reference.status, 0);
+  for (const std::string& line : reference.lines)
+    ASSERT_EQ(line.find('!'), std::string::npos) << line;
+  std::map<std::string, unsigned long> calls;
+  std::set<int> errors;
+  unsigned long runs = 0;
+  for (unsigned long point = 1; point <= reference.calls.size(); ++point) {
+    const std::string& call = reference.calls[point - 1];
+    ++calls[call];
+    for (const int error : vesk::testing::system_call_errors(call.c_str())) {
+      const Fault fault{Fault::SystemCall, point, error};
+      const Outcome run = run_in_child(file_workload, fault);
+      ++runs;
+      errors.insert(error);
+      ended_clean(run, reference, fault,
+                  "call " + std::to_string(point) + " (" + call + ") failing with " +
+                      strerrorname_np(error));
+    }
+  }
+  std::printf("%zu system calls, %zu error numbers, %lu runs:", reference.calls.size(),
+              errors.size(), runs);
+  for (const auto& [call, count] : calls)
+    std::printf(" %s %lu", call.c_str(), count);
+  std::printf("\n");
 }
 
 }  // namespace

@@ -84,6 +84,14 @@ void TreeWalkerData::step() {
       if (walk.depth() > 1)
         walk.reopen(walk.depth() - 2);
       walk.pop();
+      if (failure != 0 && walk.depth() == 0) {
+        // The directory walked is no entry of its own: the walk ends, error() saying why.
+        available = false;
+        path.clear();
+        type = EntryType::unknown;
+        error = failure;
+        return;
+      }
       if (failure != 0) {
         // Reported as the directory once more, with the error; the entries read before it
         // stand.
@@ -104,11 +112,13 @@ void TreeWalkerData::step() {
     const int fd = walk.openDirectory(dir, name);
     if (fd < 0) {
       const int failure = errno;
-      if (failure == ENOENT)
-        continue;  // gone since it was listed
-      if (failure == ELOOP || failure == ENOTDIR) {
-        // No longer a directory: reported as what took its place.
-        report(name, detail::entry_type(dir, name, DT_UNKNOWN), 0);
+      if (failure == ENOENT || failure == ELOOP || failure == ENOTDIR) {
+        // Changed since it was listed: left out when gone, reported as what took its place
+        // when that is no directory; a directory still there is reported with the error.
+        const EntryType now = detail::entry_type(dir, name, DT_UNKNOWN);
+        if (now == EntryType::unknown && failure == ENOENT)
+          continue;
+        report(name, now, now == EntryType::directory ? failure : 0);
         return;
       }
       report(name, kind, failure);
