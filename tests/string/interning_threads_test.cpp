@@ -2,6 +2,7 @@
 // table's figures those of one thread interning the texts in the order they were inserted.
 #include "util/string/interning_table.hpp"
 
+#include "support/child_process.hpp"
 #include "testing/crc32_forge.hpp"
 #include "testing/threads.hpp"
 
@@ -116,6 +117,36 @@ TEST(InterningThreads, OneRecordPerTextAndTheFiguresOfOneThread) {
     intern(*replay, text);
   EXPECT_EQ(report_of(*replay), report_of(*table));
   EXPECT_EQ(replay->recordCount(), distinct);
+}
+
+// A child forked while another thread inserts texts, and may hold the table's lock, interns a
+// new text and reads the figures at once: it never inherits the lock held by a thread it does
+// not have.
+TEST(InterningThreads, AChildForkedWhileAnotherThreadInsertsInternsAtOnce) {
+  std::atomic<bool> forking{true};
+  std::thread inserter([&] {
+    for (unsigned long i = 0; forking.load(); ++i)
+      TableString("inserted while forking " + std::to_string(i));
+  });
+  for (int k = 0; k < 200; ++k) {
+    const std::string report = vesk::testing::in_child(
+        [k]() -> std::string {
+          const std::string text = "interned by child " + std::to_string(k);
+          std::ostringstream stats;
+          TableString::stats(stats);
+          return TableString(text).text() == text && TableString::count() != 0 &&
+                         stats.str().rfind("Table Stats:\n", 0) == 0
+                     ? ""
+                     : "wrong figures";
+        },
+        std::chrono::seconds(10));
+    if (!report.empty()) {
+      ADD_FAILURE() << "child " << k << ": " << report;
+      break;
+    }
+  }
+  forking = false;
+  inserter.join();
 }
 
 }  // namespace

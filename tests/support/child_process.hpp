@@ -4,10 +4,14 @@
 #define VESK_TESTS_SUPPORT_CHILD_PROCESS_HPP
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
 #include <functional>
@@ -16,8 +20,11 @@
 
 namespace vesk::testing {
 
-// Runs `checks` in a child process; returns what they reported (empty when all held).
-inline std::string in_child(const std::function<std::string()>& checks) {
+// Runs `checks` in a child process; returns what they reported (empty when all held). A
+// child that has not ended within `limit` (none when it is negative) is killed and reported as
+// hung.
+inline std::string in_child(const std::function<std::string()>& checks,
+                            std::chrono::milliseconds limit = std::chrono::milliseconds(-1)) {
   int channel[2];
   if (pipe(channel) != 0)
     return "pipe failed";
@@ -40,15 +47,36 @@ inline std::string in_child(const std::function<std::string()>& checks) {
 #endif
   }
   close(channel[1]);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
   std::string report;
-  char buffer[512];
-  ssize_t got;
-  while ((got = read(channel[0], buffer, sizeof buffer)) > 0)
+  bool hung = false;
+  for (;;) {
+    // The channel ends when the child does.
+    int wait = -1;
+    if (limit.count() >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+    pollfd channel_end{channel[0], POLLIN, 0};
+    const int ready = poll(&channel_end, 1, wait);
+    if (ready < 0 && errno == EINTR)
+      continue;
+    hung = ready == 0;
+    char buffer[512];
+    const ssize_t got = ready > 0 ? read(channel[0], buffer, sizeof buffer) : 0;
+    if (got <= 0)
+      break;
     report.append(buffer, static_cast<std::size_t>(got));
+  }
   close(channel[0]);
+  if (hung)
+    kill(child, SIGKILL);
   int status = 0;
   waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+  if (hung)
+    report += " (child hung)";
+  else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
     report += " (child ended abnormally)";
   return report;
 }

@@ -55,6 +55,11 @@ public:
     const Hold hold(mLock);
     walkRecords(visit);
   }
+  /// Takes the table's lock before the process forks, so that no other thread holds it while
+  /// the process is copied; releaseAfterFork releases it, in the parent and in the child. A
+  /// child would otherwise inherit the lock held by a thread it does not have.
+  void holdForFork() const { mLock.lock(); }
+  void releaseAfterFork() const { mLock.unlock(); }
 
 private:
   // The record of the `size` bytes at `text` (non-null), inserted if there is none; `key` is

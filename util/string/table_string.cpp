@@ -1,6 +1,8 @@
 // TableString: the handle to an interned text, and the process-wide table it interns into.
 #include "util/string/interning_table.hpp"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cstring>
 #include <limits>
@@ -24,6 +26,12 @@ unsigned int checked_size(std::size_t size) {
   return static_cast<unsigned int>(size);
 }
 
+// A fork() copies the table with its lock; a child whose parent had another thread holding
+// it would wait for that thread for ever. So the forking thread holds the lock itself while
+// the process is copied, and parent and child each release it.
+void hold_table_for_fork() { gTable.load(std::memory_order_acquire)->holdForFork(); }
+void release_table_after_fork() { gTable.load(std::memory_order_acquire)->releaseAfterFork(); }
+
 // The first use, kept out of line so that every later construction is a load, a test and
 // the call into the table. Threads that come here at once make one table: the first makes it
 // while the others wait.
@@ -33,9 +41,12 @@ __attribute__((noinline)) table_string::Table& create_table() {
     auto* made = new table_string::Table();
     if (made == nullptr)
       throw std::bad_alloc();
+    gTable.store(made, std::memory_order_release);
+    // Registered once the table is published, so the handlers always find it. Should the
+    // system have no room for them, the table works as before, forks aside.
+    pthread_atfork(hold_table_for_fork, release_table_after_fork, release_table_after_fork);
     return made;
   }();
-  gTable.store(table, std::memory_order_release);
   return *table;
 }
 
