@@ -4,6 +4,7 @@
 // The host hash is steered: a text "#<n>#..." hashes to n.
 #include <vesk/string.hpp>
 
+#include "support/child_process.hpp"
 #include "support/host_fake.hpp"
 #include "support/system_memory.hpp"
 #include "support/table_report.hpp"
@@ -182,6 +183,38 @@ TEST(InterningTable, ATextWhoseBlockCannotBeAllocatedIsRefused) {
     }
   }
   vesk::testing::fail_no_host_allocation();
+}
+
+// A host allocator may itself intern, as a host naming what it allocates would: new texts
+// whose records need new host blocks, shared ones and blocks of their own, are interned while
+// each allocation interns a text too. In a child, which is ended if it waits for ever.
+TEST(InterningTable, AHostAllocatorMayIntern) {
+  const std::string report = vesk::testing::in_child(
+      [] {
+        static bool allocating = false;
+        static unsigned int made = 0;
+        vesk::testing::call_at_host_allocation([] {
+          if (!allocating) {
+            allocating = true;
+            TableString("made by the host allocator " + std::to_string(made++));
+            allocating = false;
+          }
+        });
+        std::vector<std::string> texts;
+        std::vector<TableString> handles;
+        // More than the largest shared block (1 MiB) holds, and 10 texts of more than 4 KiB.
+        for (unsigned int i = 0; i < 30000; ++i) {
+          texts.push_back("host/" + std::to_string(i) + std::string(i % 3000 == 0 ? 5000 : 0, 'x'));
+          handles.emplace_back(texts.back());
+        }
+        vesk::testing::call_at_host_allocation(nullptr);
+        for (unsigned int i = 0; i < texts.size(); ++i)
+          if (TableString(texts[i]) != handles[i] || handles[i].text() != texts[i])
+            return "text " + std::to_string(i) + " lost";
+        return made > 10 ? std::string() : std::to_string(made) + " allocations";
+      },
+      std::chrono::seconds(10));
+  EXPECT_EQ(report, "");
 }
 
 }  // namespace

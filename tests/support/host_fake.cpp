@@ -20,6 +20,7 @@ struct Fake {
   unsigned long point = 0;
   unsigned long counted = 0;
   unsigned int (*steer)(unsigned int, unsigned int, const void*) = nullptr;
+  void (*atAllocation)() = nullptr;
 };
 
 Fake& fake() {
@@ -31,6 +32,13 @@ void fail(Fake::Failing failing, unsigned long point) {
   fake().failing = failing;
   fake().point = point;
   fake().counted = 0;
+}
+
+// Whether the allocation about to be made fails, after the test's own work at it.
+bool allocation_fails() {
+  if (fake().atAllocation != nullptr)
+    fake().atAllocation();
+  return next_host_allocation_fails();
 }
 
 void* recorded(const char* name, unsigned int a, unsigned int b, void* block) {
@@ -80,6 +88,8 @@ bool next_host_allocation_fails() {
   return false;
 }
 
+void call_at_host_allocation(void (*work)()) { fake().atAllocation = work; }
+
 void steer_host_hash(unsigned int (*steer)(unsigned int, unsigned int, const void*)) {
   fake().steer = steer;
 }
@@ -91,25 +101,24 @@ unsigned int host_hash_of(unsigned int previous, unsigned int count, const void*
 
 }  // namespace vesk::testing
 
+using vesk::testing::allocation_fails;
 using vesk::testing::next_definition;
-using vesk::testing::next_host_allocation_fails;
 using vesk::testing::recorded;
 
 extern "C" void* host_malloc_checked(unsigned int size) {
   static auto* const real = next_definition<decltype(host_malloc_checked)>("host_malloc_checked");
-  return recorded("malloc", size, 0, next_host_allocation_fails() ? nullptr : real(size));
+  return recorded("malloc", size, 0, allocation_fails() ? nullptr : real(size));
 }
 
 extern "C" void* host_calloc_checked(unsigned int a, unsigned int b) {
   static auto* const real = next_definition<decltype(host_calloc_checked)>("host_calloc_checked");
-  return recorded("calloc", a, b, next_host_allocation_fails() ? nullptr : real(a, b));
+  return recorded("calloc", a, b, allocation_fails() ? nullptr : real(a, b));
 }
 
 extern "C" char* host_strdup(const char* s) {
   static auto* const real = next_definition<decltype(host_strdup)>("host_strdup");
   const auto size = static_cast<unsigned int>(s != nullptr ? std::strlen(s) + 1 : 0);
-  return static_cast<char*>(
-      recorded("strdup", size, 0, next_host_allocation_fails() ? nullptr : real(s)));
+  return static_cast<char*>(recorded("strdup", size, 0, allocation_fails() ? nullptr : real(s)));
 }
 
 extern "C" void host_free(void* block) {

@@ -54,6 +54,10 @@ unsigned long host_allocations_counted();
 /// fails: for a test that fails other allocations in the same sequence.
 bool next_host_allocation_fails();
 
+/// Calls `work` at the start of every host allocation (malloc, calloc, strdup) from the call
+/// on, none when null (the default): a host allocator that does work of its own.
+void call_at_host_allocation(void (*work)());
+
 /// The hash that host_hash_n_bytes gives instead of the host's, or null for the host's own.
 /// `steer` may call host_hash_of for the texts it leaves alone.
 void steer_host_hash(unsigned int (*steer)(unsigned int previous, unsigned int count,

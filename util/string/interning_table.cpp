@@ -156,27 +156,22 @@ std::size_t Table::arenaBytes(unsigned int size) {
   return is_outsized(size) ? sizeof(Entry) : sizeof(Entry) + size + 1;
 }
 
-const Entry* Table::makeRecord(const char* text, unsigned int size, unsigned int hash) {
-  if (is_outsized(size)) {
-    const Entry key(text, size, hash);
-    void* block = mArena.take(arenaBytes(size));
-    try {
-      return ::new (block) Entry(key);
-    } catch (...) {
-      mArena.giveBack(block, arenaBytes(size));
-      throw;
-    }
-  }
-  char* block = static_cast<char*>(mArena.take(arenaBytes(size)));
-  char* copy = block + sizeof(Entry);
-  std::memcpy(copy, text, size);
-  return ::new (static_cast<void*>(block)) Entry(copy, size, hash);
+const Entry* Table::makeRecord(const char* text, unsigned int size, unsigned int hash,
+                               detail::HostBlock& block, const detail::HostBlock& copy) {
+  char* at = static_cast<char*>(mArena.take(arenaBytes(size), block));
+  if (at == nullptr)
+    return nullptr;
+  if (is_outsized(size))
+    return ::new (static_cast<void*>(at)) Entry(static_cast<const char*>(copy.data()), size, hash);
+  char* text_copy = at + sizeof(Entry);
+  std::memcpy(text_copy, text, size);
+  return ::new (static_cast<void*>(at)) Entry(text_copy, size, hash);
 }
 
-void Table::unmakeRecord(const Entry* record) {
+void Table::unmakeRecord(const Entry* record, detail::HostBlock& block) {
   const unsigned int size = record->size();
   record->~Entry();
-  mArena.giveBack(const_cast<Entry*>(record), arenaBytes(size));
+  mArena.giveBack(const_cast<Entry*>(record), arenaBytes(size), block);
 }
 
 // Kept out of line: a lookup that finds its text runs only findOrInsert's few instructions,
@@ -186,43 +181,69 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
   // The host hash reads only the text: computed before the lock, so that the lock is held
   // for less.
   const unsigned int hash = host_hash_n_bytes(0, size, text);
-  const Hold hold(mLock);
-  // The bucket's count is read below, most likely from memory: asked for now, it arrives while
-  // the second lookup and the record are done.
-  unsigned int index = mBuckets.indexOf(hash);
-  mBuckets.prefetch(index);
-  // Another thread may have inserted the text since the lookup without the lock.
-  if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
-        return record->size() == size && same_bytes(record->text(), text, size);
-      }))
-    return found;
-  // Every allocation the insertion needs comes before anything a caller can see changes:
-  // the record, then room in the index (a larger index holds the same records), then room in
-  // the bucket counts, grown ones if need be, which take the place of the old only once
-  // nothing can fail. Whichever fails leaves the table as it was, and a retry of the same
-  // text grows it at most once.
-  const Entry* record = makeRecord(text, size, hash);
-  try {
-    // The records in the order they lie in memory, but for the one just made.
-    mRecords.reserveOneMore([this, record](auto visit) {
-      walkRecords([&visit, record](const Entry* each) {
-        if (each != record)
-          visit(each);
-      });
-    });
-    if (mBuckets.size(index) >= kGrowthTrigger && growth_may_help(mBucketCount, mRecords.size())) {
-      grow(record);
-      index = mBuckets.indexOf(hash);
-    } else {
-      mBuckets.reserveOneMore(index);
-    }
-  } catch (...) {
-    unmakeRecord(record);
-    throw;
+  const std::size_t bytes = arenaBytes(size);
+  // Host memory is taken and released only while the lock is not held, for a host allocator
+  // may itself intern, and does so here, on this thread: a new block for the arena when it
+  // needs one (always, for a record of a block of its own), and the buffer of an outsized
+  // text. What is not used is released after the lock, as these are destroyed after it.
+  detail::HostBlock block;
+  detail::HostBlock copy;
+  if (is_outsized(size)) {
+    copy.allocate(std::size_t{size} + 1);
+    std::memcpy(copy.data(), text, size);
+  } else if (bytes > detail::RecordArena::kLargestShared) {
+    block.allocate(detail::RecordArena::ownBlockBytes(bytes));
   }
-  mBuckets.add(index);
-  mRecords.insert(key, record);
-  return record;
+  // Each turn holds the lock for its body; a block the arena turns out to need is taken in
+  // the loop's step, after the lock is released.
+  for (std::size_t needed = 0;; block.allocate(needed)) {
+    const Hold hold(mLock);
+    // The bucket's count is read below, most likely from memory: asked for now, it arrives
+    // while the second lookup and the record are done.
+    unsigned int index = mBuckets.indexOf(hash);
+    mBuckets.prefetch(index);
+    // Another thread may have inserted the text since the lookup without the lock.
+    if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
+          return record->size() == size && same_bytes(record->text(), text, size);
+        }))
+      return found;
+    // Every allocation the insertion needs comes before anything a caller can see changes:
+    // the record, then room in the index (a larger index holds the same records), then room
+    // in the bucket counts, grown ones if need be, which take the place of the old only once
+    // nothing can fail. Whichever fails leaves the table as it was, and a retry of the same
+    // text grows it at most once.
+    const Entry* record = makeRecord(text, size, hash, block, copy);
+    if (record == nullptr) {
+      // The arena's block is full: a new one is taken without the lock, and the lookup made
+      // again, as another thread may insert the text meanwhile. Once per block of records.
+      needed = mArena.blockNeeded(bytes);
+      continue;
+    }
+    try {
+      // The records in the order they lie in memory, but for the one just made.
+      mRecords.reserveOneMore([this, record](auto visit) {
+        walkRecords([&visit, record](const Entry* each) {
+          if (each != record)
+            visit(each);
+        });
+      });
+      if (mBuckets.size(index) >= kGrowthTrigger &&
+          growth_may_help(mBucketCount, mRecords.size())) {
+        grow(record);
+        index = mBuckets.indexOf(hash);
+      } else {
+        mBuckets.reserveOneMore(index);
+      }
+    } catch (...) {
+      unmakeRecord(record, block);
+      throw;
+    }
+    mBuckets.add(index);
+    mRecords.insert(key, record);
+    // The record keeps an outsized text's buffer from now on.
+    copy.handOver();
+    return record;
+  }
 }
 
 unsigned int Table::grow() {

@@ -27,7 +27,8 @@ namespace vesk::table_string {
 /// Every member is safe on any number of threads at once. A lookup that finds its text takes
 /// no lock and writes nothing; a new text is inserted under the table's one lock, after a
 /// second lookup under it, so that the buckets, the growths and the report are those of one
-/// thread interning the texts in the order in which they got the lock.
+/// thread interning the texts in the order in which they got the lock. No host function runs
+/// under the lock: the host memory of a new record is taken before it and released after.
 class Table : public AllocatorBase {
 public:
   /// 2089 empty buckets, no growth yet.
@@ -83,11 +84,14 @@ private:
   // The bytes a record of a text of `size` bytes takes from the arena.
   static std::size_t arenaBytes(unsigned int size);
   // A new record holding a copy of the `size` bytes at `text` (non-null), whose hash is
-  // `hash`; throws std::bad_alloc.
-  const Entry* makeRecord(const char* text, unsigned int size, unsigned int hash);
-  // Undoes makeRecord for `record`, the last record made.
-  void unmakeRecord(const Entry* record);
-  // Under the lock: the record of a text that a lookup without it did not find, inserted
+  // `hash`, from the arena's current block or from `block`; null when the arena needs a block
+  // and `block` is too small. An outsized text's record points at `copy`, which holds the
+  // text and its NUL. Throws nothing.
+  const Entry* makeRecord(const char* text, unsigned int size, unsigned int hash,
+                          detail::HostBlock& block, const detail::HostBlock& copy);
+  // Undoes makeRecord for `record`, the last record made; a block of its own goes to `block`.
+  void unmakeRecord(const Entry* record, detail::HostBlock& block);
+  // The record of a text that a lookup without the lock did not find, inserted under the lock
   // unless another thread did so since, growing first if its bucket is full.
   const Entry* insert(const char* text, unsigned int size, std::uint64_t key);
 

@@ -9,48 +9,57 @@
 
 namespace vesk::detail {
 
-void* RecordArena::takeFromNewBlock(std::size_t bytes) {
-  if (bytes > kLargestShared) {
-    void* block = vesk_calloc(1, static_cast<unsigned int>(sizeof(Header) + bytes));
-    if (block == nullptr)
-      throw std::bad_alloc();
-    auto* header = ::new (block) Header{mOwnNewest, nullptr, 0};
-    if (mOwnNewest != nullptr)
-      static_cast<Header*>(mOwnNewest)->next = block;
-    else
-      mOwnOldest = block;
-    mOwnNewest = block;
-    return header + 1;
-  }
-  void* block = vesk_calloc(1, static_cast<unsigned int>(mNextBlock));
+void HostBlock::allocate(std::size_t bytes) {
+  void* block = vesk_calloc(1, static_cast<unsigned int>(bytes));
   if (block == nullptr)
     throw std::bad_alloc();
-  auto* header = ::new (block) Header{mNewest, nullptr, 0};
+  if (mBlock != nullptr)
+    releaseToHost();
+  own(block, bytes);
+}
+
+void HostBlock::releaseToHost() { vesk_free(handOver()); }
+
+__attribute__((noinline)) void* RecordArena::takeFromNewBlock(std::size_t bytes, HostBlock& block) {
+  if (block.size() < blockNeeded(bytes))
+    return nullptr;
+  const std::size_t blockBytes = block.size();
+  void* taken = block.handOver();
+  if (bytes > kLargestShared) {
+    auto* header = ::new (taken) Header{mOwnNewest, nullptr, 0};
+    if (mOwnNewest != nullptr)
+      static_cast<Header*>(mOwnNewest)->next = taken;
+    else
+      mOwnOldest = taken;
+    mOwnNewest = taken;
+    return header + 1;
+  }
+  auto* header = ::new (taken) Header{mNewest, nullptr, 0};
   if (mNewest != nullptr) {
     auto* newest = static_cast<Header*>(mNewest);
-    newest->next = block;
+    newest->next = taken;
     newest->used = static_cast<std::size_t>(mCursor - static_cast<char*>(mNewest));
   } else {
-    mOldest = block;
+    mOldest = taken;
   }
-  mNewest = block;
+  mNewest = taken;
   mCursor = reinterpret_cast<char*>(header + 1);
-  mLeft = mNextBlock - sizeof(Header);
+  mLeft = blockBytes - sizeof(Header);
   if (mNextBlock < (std::size_t{1} << 20))
     mNextBlock *= 2;
   return cut(rounded(bytes));
 }
 
-void RecordArena::giveBack(void* record, std::size_t bytes) {
+void RecordArena::giveBack(void* record, std::size_t bytes, HostBlock& block) {
   if (bytes > kLargestShared) {
     auto* header = static_cast<Header*>(record) - 1;
-    assert(header == mOwnNewest);
+    assert(header == mOwnNewest && block.data() == nullptr);
     mOwnNewest = header->previous;
     if (mOwnNewest != nullptr)
       static_cast<Header*>(mOwnNewest)->next = nullptr;
     else
       mOwnOldest = nullptr;
-    vesk_free(header);
+    block.own(header, ownBlockBytes(bytes));
     return;
   }
   bytes = rounded(bytes);

@@ -7,13 +7,56 @@
 
 namespace vesk::detail {
 
+/// A block of zero bytes from the host allocator, released to it when the holder is destroyed
+/// unless handed on. The interning table takes the host memory an insertion may need before
+/// it takes its lock, and releases what it did not use after, so that no host function runs
+/// under the lock: a host allocator may then intern texts itself.
+class HostBlock {
+public:
+  HostBlock() = default;
+  HostBlock(const HostBlock&) = delete;
+  HostBlock& operator=(const HostBlock&) = delete;
+  ~HostBlock() {
+    if (mBlock != nullptr)
+      releaseToHost();
+  }
+
+  /// Holds a new block of `bytes` (< 2^32) zero bytes in place of the one it held; throws
+  /// std::bad_alloc when the host has no memory.
+  void allocate(std::size_t bytes);
+  /// The block held, or null.
+  void* data() const { return mBlock; }
+  /// The bytes of the block held, 0 for none.
+  std::size_t size() const { return mBytes; }
+  /// Gives up the block, which the caller keeps from now on.
+  void* handOver() {
+    void* block = mBlock;
+    mBlock = nullptr;
+    mBytes = 0;
+    return block;
+  }
+  /// Takes over `block` of `bytes`, from vesk_calloc, to release it; holds none before.
+  void own(void* block, std::size_t bytes) {
+    mBlock = block;
+    mBytes = bytes;
+  }
+
+private:
+  void releaseToHost();
+
+  void* mBlock = nullptr;
+  std::size_t mBytes = 0;
+};
+
 /// Storage for records and their texts. Each small record is cut from the current block, right
 /// after the one before it, so that records made one after another lie together whatever
 /// the state of the host's allocator and cost no allocator header; blocks come from
 /// vesk_calloc and grow from 16 KiB to 1 MiB. A record of more than kLargestShared bytes gets
-/// a block of its own. Every block stays reachable from the arena, and forEach walks the
-/// records in the order they were taken. Only the newest record may be given back, after an
-/// insertion that failed; every other block stays for good: records outlive their table.
+/// a block of its own. The arena allocates nothing itself: the caller hands it each new block
+/// (blockNeeded says when), so that it may take host memory where it chooses. Every block
+/// stays reachable from the arena, and forEach walks the records in the order they were
+/// taken. Only the newest record may be given back, after an insertion that failed; every
+/// other block stays for good: records outlive their table.
 class RecordArena {
 public:
   /// The most bytes a record cut from a shared block may have; larger ones get a block of
@@ -24,17 +67,29 @@ public:
   RecordArena(const RecordArena&) = delete;
   RecordArena& operator=(const RecordArena&) = delete;
 
-  /// `bytes` (< 2^32 - 16) zero bytes aligned for a pointer; throws std::bad_alloc when the
-  /// host has no memory.
-  void* take(std::size_t bytes) {
+  /// The bytes of the host block that take(`bytes`) needs, or 0 when the current block has
+  /// room for them.
+  std::size_t blockNeeded(std::size_t bytes) const {
+    if (bytes > kLargestShared)
+      return ownBlockBytes(bytes);
+    return rounded(bytes) <= mLeft ? 0 : mNextBlock;
+  }
+  /// The bytes of the block of its own of a record of `bytes` (> kLargestShared), which
+  /// take(`bytes`) always needs.
+  static std::size_t ownBlockBytes(std::size_t bytes) { return sizeof(Header) + bytes; }
+  /// `bytes` (< 2^32 - 48) zero bytes aligned for a pointer: cut from the current block, or,
+  /// when blockNeeded(`bytes`) is not 0, from `block`, which the arena keeps from then on;
+  /// null, and nothing changed, when `block` holds fewer bytes than that. Allocates nothing
+  /// and throws nothing.
+  void* take(std::size_t bytes, HostBlock& block) {
     // Inline: most records fit in the current block, and cutting them is a few instructions.
     if (bytes <= kLargestShared && rounded(bytes) <= mLeft)
       return cut(rounded(bytes));
-    return takeFromNewBlock(bytes);
+    return takeFromNewBlock(bytes, block);
   }
-  /// Returns the `bytes` at `block`, the last that take gave: zeroed again to be taken anew,
-  /// or, from a block of its own, released to the host.
-  void giveBack(void* block, std::size_t bytes);
+  /// Returns the `bytes` at `record`, the last that take gave: zeroed again to be taken anew,
+  /// or, from a block of its own, handed to `block` (which holds none) to be released.
+  void giveBack(void* record, std::size_t bytes, HostBlock& block);
 
   /// Calls `step(record)` for every record taken and not given back, in the order they were
   /// taken (those of a block of their own after all others); `step` returns the bytes that
@@ -64,7 +119,8 @@ private:
   };
   static_assert(sizeof(Header) % alignof(void*) == 0, "records after a header stay aligned");
   // take() where the current block has no room, or for a record of a block of its own.
-  void* takeFromNewBlock(std::size_t bytes);
+  // Never inlined: it runs once per block.
+  void* takeFromNewBlock(std::size_t bytes, HostBlock& block);
   // The next `bytes` (rounded, at most mLeft) of the current block.
   void* cut(std::size_t bytes) {
     void* taken = mCursor;

@@ -19,7 +19,10 @@ extern "C" {
 #endif
 
 /* Every function here is resolved by the dynamic linker at run time, so a host process may
-   supply its own definitions in place of this library's. Sizes are 32-bit unsigned. */
+   supply its own definitions in place of this library's. Sizes are 32-bit unsigned. The
+   interning table calls none of them while it holds its lock, so a host's allocation
+   functions may themselves intern texts (construct a vesk::TableString), except in the call
+   that allocates the table itself, made by the first interning of the process. */
 
 /// Returns a block of at least `size` bytes from the C allocator, or null.
 void* host_malloc_checked(unsigned int size);
