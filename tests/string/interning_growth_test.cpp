@@ -8,6 +8,7 @@
 #include "support/host_fake.hpp"
 #include "support/system_memory.hpp"
 #include "support/table_report.hpp"
+#include "util/string/interning_table.hpp"
 
 #include <gtest/gtest.h>
 
@@ -183,6 +184,30 @@ TEST(InterningTable, ATextWhoseBlockCannotBeAllocatedIsRefused) {
     }
   }
   vesk::testing::fail_no_host_allocation();
+}
+
+// A text of more than 4 KiB, whose record gets a host block of its own, given back when the
+// table cannot grow for it: no later walk of the records visits it, though its block was the
+// table's only one of its kind.
+TEST(InterningTable, ALongTextGivenBackIsNotWalked) {
+  // Records outlive their table: it stays reachable, as the process-wide one does.
+  static auto* const table = new vesk::table_string::Table;
+  const auto intern = [](const std::string& text) {
+    return table->intern(text.data(), static_cast<unsigned int>(text.size()));
+  };
+  std::vector<std::string> texts;
+  for (unsigned int k = 0; k < 8; ++k) {
+    texts.push_back(steered(11 + k * 2089, "w" + std::to_string(k)));
+    intern(texts.back());
+  }
+  vesk::testing::system_allocation_fails = [](const char*) { return true; };
+  EXPECT_THROW(intern(steered(11 + 8 * 2089, std::string(5000, 'x'))), std::bad_alloc);
+  vesk::testing::system_allocation_fails = nullptr;
+  std::vector<std::string> walked;
+  table->forEachRecord([&](const vesk::table_string::Entry* record) {
+    walked.emplace_back(record->text(), record->size());
+  });
+  EXPECT_EQ(walked, texts);
 }
 
 // A host allocator may itself intern, as a host naming what it allocates would: new texts
