@@ -296,12 +296,16 @@ TEST(FileOps, CreateDirectoryLeavesARegularFileInTheWay) {
 }
 
 // The number of descriptors the process holds.
-// Runs `call`, which must raise the dependency's filesystem error; returns the system error
-// number and the path it carries (-1 and "" when nothing, or something else, was raised).
+// Runs `call`, which must raise the dependency's filesystem error with a code of the system
+// category, as the dependency's own errors have; returns the system error number and the path
+// it carries (-1 and "" when nothing, or something else, was raised; -1 and the category's name
+// for a code of another category).
 std::pair<int, std::string> raised(const std::function<void()>& call) {
   try {
     call();
   } catch (const boost::filesystem::filesystem_error& error) {
+    if (error.code().category() != boost::system::system_category())
+      return {-1, error.code().category().name()};
     return {error.code().value(), error.path1().string()};
   } catch (...) {
   }
