@@ -254,13 +254,15 @@ TEST(FileOps, CreateDirectoryCreatesMissingAncestors) {
 }
 
 // A missing level costs one mkdir, and finding the outermost one a few more, two per doubling
-// of their number: a failed call per missing level would make 30 levels cost 59 calls.
+// of their number: a failed call per missing level would make 30 levels cost 59 calls, and
+// steps that grow by one rather than double (some square root of the levels) 100 levels 118
+// and 200 levels 222.
 TEST(FileOps, CreateDirectoryFindsTheMissingLevelsInLogarithmicallyManyCalls) {
   ScratchDir dir;
   const struct {
     int present;  // levels below the scratch directory made beforehand
     int missing;
-  } rows[] = {{0, 1}, {0, 2}, {0, 3}, {2, 7}, {0, 30}, {29, 1}, {12, 20}};
+  } rows[] = {{0, 1}, {0, 2}, {0, 3}, {2, 7}, {0, 30}, {29, 1}, {12, 20}, {0, 100}, {0, 200}};
   int serial = 0;
   for (const auto& row : rows) {
     std::string path = dir / ("r" + std::to_string(serial++));
