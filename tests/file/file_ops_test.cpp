@@ -351,7 +351,7 @@ TEST(FileOps, FailedStatusQueriesAndCreationsRaiseTheFilesystemError) {
 TEST(FileOps, PermissionFailuresRaiseTheFilesystemErrorAndKeepWhatExists) {
   if (geteuid() != 0)
     GTEST_SKIP() << "needs root to set up entries that another user may not change";
-  ScratchDir dir;
+  ScratchDir dir(vesk::testing::shared_scratch_parent());
   const std::string work = dir / "work";
   ASSERT_EQ(mkdir(work.c_str(), 0777), 0);
   ASSERT_EQ(chmod(work.c_str(), 0777), 0);  // past the umask

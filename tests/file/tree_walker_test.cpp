@@ -55,7 +55,7 @@ std::string walk_against(const std::string& top, const std::map<std::string, See
 TEST(TreeWalker, ReportsEveryEntryOnceWithoutLeavingTheTree) {
   ScratchDir outside;
   write_file(outside / "secret");
-  ScratchDir dir;
+  ScratchDir dir(vesk::testing::shared_scratch_parent());
   ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);  // for the walk as nobody
   for (const char* sub : {"a", "a/b", "locked"})
     ASSERT_EQ(mkdir((dir / sub).c_str(), 0755), 0);
@@ -198,10 +198,10 @@ TEST(TreeWalker, ADirectoryItCannotComeBackToIsReportedAndTheWalkGoesOnInTheTop)
   };
   const Row rows[] = {{"moved", 4, ENOENT}, {"locked", 4, EACCES}, {"no descriptor", 25, EMFILE}};
   for (const Row& row : rows) {
-    ScratchDir outside;
+    ScratchDir outside(vesk::testing::shared_scratch_parent());  // where dir is, for rename
     for (int i = 0; i < 50; ++i)
       write_file(outside / ("secret" + std::to_string(i)));
-    ScratchDir dir;
+    ScratchDir dir(vesk::testing::shared_scratch_parent());
     ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);  // for the walk as nobody
     std::map<std::string, Seen> expected = build_chain(dir.path(), kLevels);
     for (int i = 0; i < 20; ++i) {

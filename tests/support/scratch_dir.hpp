@@ -66,6 +66,11 @@ inline const char* memory_scratch_parent() {
   return access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm" : std::getenv("TMPDIR");
 }
 
+/// The parent for the scratch directory of a test that drops to another user (nobody): /tmp,
+/// which every user may enter, since $TMPDIR, the build folder, may lie under a home that only
+/// its owner can (0700, as root's). The test opens the directory itself to that user (chmod).
+inline const char* shared_scratch_parent() { return "/tmp"; }
+
 /// Creates a regular file holding `text`; aborts the test program on failure.
 inline void write_file(const std::string& path, const std::string& text = "x") {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
