@@ -60,6 +60,8 @@ VESK_API DataTypeId::Type type_from_string(const std::string& name);
 /// else the low 8 bits). REAL to REAL quiets signalling NaNs. `dst` may equal `src` when the
 /// target element is not wider than the source element. A `from` or `to` outside 0 to 4 writes
 /// nothing and reports vesk_assertion("type out of range", "util/data/convert", 34).
+/// Precondition: `src` and `dst` each hold `count` elements of their types; either may be null
+/// only when `count` is 0 (checked by an assertion in debug builds).
 VESK_API void convert_data(unsigned int count, DataTypeId::Type from, const void* src,
                            DataTypeId::Type to, void* dst);
 

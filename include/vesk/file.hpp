@@ -20,8 +20,9 @@ enum class EntryType { directory, regular, link, other, unknown };
 
 /// Walks the entries of one directory in the order in which the operating system lists them,
 /// "." and ".." included, without recursing, filtering or sorting. Use: while available(),
-/// read current(), then advance(). Never reports an error: a directory that cannot be read
-/// gives an iterator that is not open(). Used by one thread at a time.
+/// read current(), then advance(). Never throws for a directory it cannot read: one that
+/// cannot be opened gives an iterator that is not open(), a listing that fails ends as if
+/// complete, and error() says why in both cases. Used by one thread at a time.
 class VESK_API DirectoryIterator {
 public:
   /// Starts the walk of `directory`; '/' and '\' are both separators, trailing separators are
@@ -38,6 +39,10 @@ public:
   bool open() const;
   /// True when there is a current entry.
   bool available() const;
+  /// 0, or the system's error number: for an iterator that is not open(), why the directory
+  /// could not be opened (ENOENT, ENOTDIR, EACCES, ...; ENOMEM when the host had no memory for
+  /// the iterator); after the last entry, why the listing ended early (EIO, ...).
+  int error() const;
   /// The current entry's bare name (never with the directory part), or "" when not available().
   std::string current() const;
   /// The current entry's kind as the system listed it, a link being a link; where the listing
@@ -75,9 +80,10 @@ class TreeWalkerData;
 class VESK_API TreeWalker {
 public:
   /// Starts the walk under `directory` ('/' and '\' are separators, as for DirectoryIterator;
-  /// a link there is followed). When it cannot be opened, the walker is not open() and
-  /// error() holds the system's error number (ENOMEM when the host has no memory for the
-  /// walk's state). Throws std::bad_alloc when memory for the first entry runs out.
+  /// a link there is followed; "" is refused with EINVAL, where "/" walks the root). When it
+  /// cannot be opened, the walker is not open() and error() holds the system's error number
+  /// (ENOMEM when the host has no memory for the walk's state). Throws std::bad_alloc when
+  /// memory for the first entry runs out.
   explicit TreeWalker(const std::string& directory);
   /// Ends the walk and releases its descriptors.
   ~TreeWalker();
@@ -93,6 +99,12 @@ public:
   /// The current entry's path relative to the directory walked, '/' between names: "src",
   /// "src/main.cpp"; "" when not available().
   const std::string& path() const;
+  /// The current entry's path as a caller opens it: the directory walked, as given ('\'
+  /// made '/', trailing separators dropped), '/', then path(): "src/main.cpp" under "/work"
+  /// gives "/work/src/main.cpp". A path rather than a descriptor, so that it stays valid after
+  /// advance() and can be handed to another thread; opening it resolves every name again, so
+  /// an entry renamed since it was listed may have been replaced. "" when not available().
+  std::string fullPath() const;
   /// The current entry's kind, a link being a link (see DirectoryIterator::type()).
   EntryType type() const;
   /// 0, or the system's error number (EACCES, ...) for a current entry that is a directory

@@ -33,7 +33,8 @@ public:
   /// Finishes the hash and writes it to `result`; the derived class fixes its size and form.
   virtual void hashValue(std::vector<unsigned int>& result) = 0;
 
-  /// Feeds the bytes of [begin, end) unchanged, in address order.
+  /// Feeds the bytes of [begin, end) unchanged, in address order. Precondition: `begin` is not
+  /// after `end` (checked by an assertion in debug builds).
   void addBytes(const unsigned char* begin, const unsigned char* end);
   /// Feeds the bytes of `bytes` unchanged, as addBytes of their range does.
   void addBytes(std::string_view bytes) {
@@ -78,7 +79,9 @@ public:
   void addValue(const NullSize& v);
   /// Feeds the `count` elements at `data` one after another: LOGICAL and STRING bytes unchanged,
   /// REAL as addValue(double), INTEGER as addValue(int), UINTEGER as addValue(unsigned int).
-  /// Any other `type` is reported through vesk_assertion and feeds nothing.
+  /// Any other `type` is reported through vesk_assertion and feeds nothing. Precondition:
+  /// `data` holds `count` elements of `type`, and is null only when `count` is 0 (checked by
+  /// an assertion in debug builds).
   void addData(DataTypeId::Type type, unsigned int count, const void* data);
 
 protected:
@@ -160,7 +163,8 @@ public:
 
   /// Feeds the bytes of [begin, end). Whole 64-byte blocks are compressed straight from the
   /// caller's memory; only the bytes of an incomplete block are kept. An empty range changes
-  /// nothing.
+  /// nothing. Precondition: `begin` is not after `end` (checked by an assertion in debug
+  /// builds).
   void addBytes(const unsigned char* begin, const unsigned char* end);
   /// Feeds the bytes of `bytes`, as addBytes of their range does.
   void addBytes(std::string_view bytes) {
@@ -224,7 +228,8 @@ extern "C" {
 
 /// Writes the MD5 digest of the bytes [begin, end) to digest[0..3] as the words A, B, C, D
 /// (the empty message gives 0xd98c1dd4, 0x04b2008f, 0x980980e9, 0x7e42f8ec). Allocates nothing
-/// and may run on any number of threads at once.
+/// and may run on any number of threads at once. Precondition: `begin` is not after `end`
+/// (checked by an assertion in debug builds); both may be null for the empty message.
 VESK_API void vesk_md5_bytes(const unsigned char* begin, const unsigned char* end,
                              unsigned int* digest);
 
@@ -259,6 +264,15 @@ inline Md5Hex md5_hex_of(std::string_view bytes) {
   vesk_md5_bytes(bytes, digest);
   return md5_hex(digest);
 }
+
+/// Writes the MD5 of the contents of the file at `path` to digest[0..3], the words that
+/// vesk_md5_bytes gives for the same bytes; md5_hex(digest) is what md5sum prints for it.
+/// '\' is a separator, as for the file functions, and a link is followed. The file is read
+/// from start to end in large blocks. Raises boost::filesystem::filesystem_error, with the path
+/// and the system's error number, when the file cannot be opened or read (EISDIR for a
+/// directory); std::bad_alloc when the host has no memory for the read buffer. `digest` must
+/// have room for four words. May run on any number of threads at once.
+VESK_API void md5_file(const std::string& path, unsigned int* digest);
 
 }  // namespace vesk
 

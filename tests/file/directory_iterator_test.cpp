@@ -109,10 +109,17 @@ TEST(DirectoryIterator, DirectoryThatCannotBeWalkedIsNotStarted) {
   const int removed = ::open((dir / "removed").c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(removed, 0);
   ASSERT_EQ(rmdir((dir / "removed").c_str()), 0);
-  const std::string cases[] = {dir / "missing", dir / "plain", dir / "missing/deeper",
-                               dir / "plain/", "/proc/self/fd/" + std::to_string(removed)};
-  for (const std::string& path : cases) {
+  const struct {
+    std::string path;
+    int error;  // why, as error() gives it
+  } cases[] = {{dir / "missing", ENOENT},
+               {dir / "plain", ENOTDIR},
+               {dir / "missing/deeper", ENOENT},
+               {dir / "plain/", ENOTDIR},
+               {"/proc/self/fd/" + std::to_string(removed), 0}};
+  for (const auto& [path, error] : cases) {
     DirectoryIterator it(path);
+    EXPECT_EQ(it.error(), error) << path;
     EXPECT_FALSE(it.open()) << path;
     EXPECT_FALSE(it.available()) << path;
     EXPECT_EQ(it.current(), "") << path;

@@ -90,10 +90,18 @@ TEST(TreeWalker, ReportsEveryEntryOnceWithoutLeavingTheTree) {
   }
   EXPECT_EQ(vesk::testing::open_descriptors(), before);
 
-  vesk::TreeWalker missing(dir / "nothing here");
-  EXPECT_FALSE(missing.open());
-  EXPECT_FALSE(missing.available());
-  EXPECT_EQ(missing.error(), ENOENT);
+  // The path to open an entry by, from the directory as given.
+  vesk::TreeWalker spelled(dir.path() + "\\");
+  ASSERT_TRUE(spelled.available());
+  EXPECT_EQ(spelled.fullPath(), dir / spelled.path());
+
+  // A directory that is not there, and the empty name, which is no directory to walk.
+  for (const auto& [top, error] : {std::pair{dir / "nothing here", ENOENT}, {"", EINVAL}}) {
+    vesk::TreeWalker missing(top);
+    EXPECT_FALSE(missing.open()) << top;
+    EXPECT_FALSE(missing.available()) << top;
+    EXPECT_EQ(missing.error(), error) << top;
+  }
 }
 
 // The walk lists a directory ahead of examining its entries: those changed in between are

@@ -3,12 +3,15 @@
 #include <vesk/hash.hpp>
 
 #include "support/repeated_bytes.hpp"
+#include "support/scratch_dir.hpp"
 
+#include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -217,6 +220,38 @@ TEST(Md5, LargeMessage) {
   std::mt19937 generator(77);
   const std::string message = random_message(generator, (1u << 20) + 13);
   EXPECT_EQ(hex(one_call(message)), openssl_md5(bytes(message), message.size()));
+}
+
+// A file's digest is that of its bytes, whatever their number against the reads' blocks; a file
+// that cannot be opened or read raises the filesystem error with its path and the system's
+// error number.
+TEST(Md5, FileDigestIsTheDigestOfItsBytes) {
+  const vesk::testing::ScratchDir dir;
+  std::mt19937 generator(5);
+  for (const std::size_t size : {std::size_t{0}, std::size_t{3}, std::size_t{128} << 10,
+                                 (std::size_t{128} << 10) + 1, (std::size_t{1} << 20) + 77}) {
+    const std::string message = random_message(generator, size);
+    const std::string path = dir / ("f" + std::to_string(size));
+    vesk::testing::write_file(path, message);
+    Words words{};
+    vesk::md5_file(path, words.data());
+    EXPECT_EQ(hex(words), hex(one_call(message))) << size << " bytes";
+  }
+  const struct {
+    std::string path;
+    int error;
+  } failing[] = {{dir / "missing", ENOENT}, {dir.path(), EISDIR}, {dir / "f3/x", ENOTDIR}};
+  for (const auto& row : failing) {
+    try {
+      Words words{};
+      vesk::md5_file(row.path, words.data());
+      ADD_FAILURE() << row.path << " gave a digest";
+    } catch (const boost::filesystem::filesystem_error& error) {
+      EXPECT_EQ(error.code().value(), row.error) << row.path;
+      EXPECT_EQ(error.code().category(), boost::system::system_category()) << row.path;
+      EXPECT_EQ(error.path1().string(), row.path);
+    }
+  }
 }
 
 // From 512 MiB on the bit count needs its high word: 513 MiB and 37 bytes through the one

@@ -32,6 +32,7 @@ const std::vector<int>& system_call_errors(const char* call) {
   static const std::vector<int> kRemove = {EACCES, EPERM, ENOENT, ENOTDIR, EIO, ELOOP, ENOMEM};
   static const std::vector<int> kMkdir = {EACCES, EPERM, ENOENT, ENOTDIR, ELOOP, ENOMEM};
   static const std::vector<int> kClose = {EINTR, EIO};
+  static const std::vector<int> kRead = {EINTR, EIO};
   static const std::vector<int> kGetrandom = {EINTR};
   static const std::vector<int> kNone;
   const auto is = [call](const char* name) { return std::strcmp(call, name) == 0; };
@@ -53,6 +54,8 @@ const std::vector<int>& system_call_errors(const char* call) {
     return kMkdir;
   if (is("close"))
     return kClose;
+  if (is("read"))
+    return kRead;
   if (is("getrandom"))
     return kGetrandom;
   return kNone;
@@ -237,6 +240,12 @@ int close(int fd) {
     return -1;
   }
   return result;
+}
+
+ssize_t read(int fd, void* buffer, size_t size) {
+  static auto* const real = next_definition<decltype(read)>("read");
+  VESK_FAIL_OR("read", -1)
+  return real(fd, buffer, size);
 }
 
 ssize_t getrandom(void* buffer, size_t size, unsigned int flags) {

@@ -8,7 +8,7 @@
 namespace vesk::testing {
 
 /// Asked before each call of open, openat, opendir, fdopendir, readdir, stat, lstat, fstat,
-/// fstatat, statx, unlink, unlinkat, rmdir, mkdir, mkdirat, close and getrandom made anywhere
+/// fstatat, statx, unlink, unlinkat, rmdir, mkdir, mkdirat, read, close and getrandom made anywhere
 /// in the process (their 64-bit names too), with `call` the name without "64": 0 lets the call
 /// through; an error number makes it fail with that number, having done nothing (close, which
 /// releases the descriptor whatever it returns, runs and then fails). Null, the default, lets

@@ -3,6 +3,7 @@
 
 #include "util/data/element_ops.hpp"
 
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -160,6 +161,7 @@ void convert_data(unsigned int count, DataTypeId::Type from, const void* src,
     vesk_assertion(detail::kTypeOutOfRange, "util/data/convert", 34);
     return;
   }
+  assert((src != nullptr && dst != nullptr) || count == 0);
   if (count == 0)
     return;
   kConverters[from][to](count, src, dst);

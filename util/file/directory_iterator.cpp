@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 
+#include <cerrno>
 #include <string>
 
 namespace vesk {
@@ -19,6 +20,8 @@ public:
   const dirent* entry = nullptr;
   // Null when the walk was never started.
   DIR* handle = nullptr;
+  // Why the directory could not be opened, or why its listing ended early.
+  int error = 0;
 };
 
 DirectoryIterator::DirectoryIterator(const std::string& directory)
@@ -27,12 +30,16 @@ DirectoryIterator::DirectoryIterator(const std::string& directory)
     return;
   DirectoryIteratorData& state = *mData;
   DIR* handle = opendir(detail::native_directory(directory).c_str());
-  if (handle == nullptr)
+  if (handle == nullptr) {
+    state.error = errno;
     return;
+  }
   // A walk that yields not even one entry counts as not started, so open() tells the caller
   // whether there was anything to enumerate at all.
+  errno = 0;
   const dirent* first = readdir(handle);
   if (first == nullptr) {
+    state.error = errno;
     closedir(handle);
     return;
   }
@@ -54,6 +61,8 @@ bool DirectoryIterator::open() const { return mData != nullptr && data().handle 
 
 bool DirectoryIterator::available() const { return mData != nullptr && data().available; }
 
+int DirectoryIterator::error() const { return mData != nullptr ? data().error : ENOMEM; }
+
 std::string DirectoryIterator::current() const {
   return available() ? data().name : std::string();
 }
@@ -68,9 +77,12 @@ void DirectoryIterator::advance() {
   if (!available())
     return;
   DirectoryIteratorData& state = data();
-  // readdir reports the end and a read error alike with null; either ends the walk.
+  // readdir reports the end and a read error alike with null, a read error with errno set;
+  // either ends the walk.
+  errno = 0;
   const dirent* next = readdir(state.handle);
   if (next == nullptr) {
+    state.error = errno;
     state.available = false;
     return;
   }

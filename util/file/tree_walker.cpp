@@ -34,6 +34,7 @@ public:
   void reportDirectory(std::string where, int failure);
 
   detail::DescriptorWalk walk;  // paths relative to the top
+  std::string top;  // the directory walked, as opened
   bool open = false;
   bool available = false;
   std::string path;
@@ -146,8 +147,14 @@ void TreeWalkerData::step() {
 TreeWalker::TreeWalker(const std::string& directory) : mData(new TreeWalkerData) {
   if (mData == nullptr)
     return;
+  if (directory.empty()) {
+    // Nobody means the whole file system by an empty name; "/" says so.
+    mData->error = EINVAL;
+    return;
+  }
   try {
-    start(detail::native_directory(directory));
+    mData->top = detail::native_directory(directory);
+    start(mData->top);
   } catch (...) {
     delete mData;  // no destructor runs for a constructor that throws
     throw;
@@ -182,6 +189,13 @@ bool TreeWalker::available() const { return mData != nullptr && mData->available
 const std::string& TreeWalker::path() const {
   static const std::string kNone;
   return available() ? mData->path : kNone;
+}
+
+std::string TreeWalker::fullPath() const {
+  if (!available())
+    return std::string();
+  const std::string& top = mData->top;
+  return top.back() == '/' ? top + mData->path : top + '/' + mData->path;
 }
 
 EntryType TreeWalker::type() const { return available() ? mData->type : EntryType::unknown; }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 
@@ -113,6 +114,7 @@ Hasher& Hasher::operator=(const Hasher& other) {
 Hasher::~Hasher() = default;
 
 void Hasher::addBytes(const unsigned char* begin, const unsigned char* end) {
+  assert(begin <= end);
   while (begin != end) {
     const std::size_t left = static_cast<std::size_t>(end - begin);
     if (mCurrent == mBuffer && left >= kBlockSize) {
@@ -290,6 +292,7 @@ void Hasher::addData(DataTypeId::Type type, unsigned int count, const void* data
     vesk_assertion(kUnreachable, kSourceFile, kSourceLine);
     return;
   }
+  assert(data != nullptr || count == 0);
   if (count == 0)
     return;
   const ElementRoutine& routine = kElementRoutines[type];

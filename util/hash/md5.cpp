@@ -3,6 +3,7 @@
 
 #include "util/hash/md5_block.hpp"
 
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 
@@ -29,6 +30,7 @@ MD5& MD5::operator=(const MD5& other) = default;
 MD5::~MD5() = default;
 
 void MD5::addBytes(const unsigned char* begin, const unsigned char* end) {
+  assert(begin <= end);
   const std::size_t len = static_cast<std::size_t>(end - begin);
   if (len == 0)
     return;
@@ -86,6 +88,7 @@ void MD5::decode(unsigned int* out, const unsigned char* begin, const unsigned c
 
 extern "C" void vesk_md5_bytes(const unsigned char* begin, const unsigned char* end,
                                unsigned int* digest) {
+  assert(begin <= end);
   // Gives the words of a fresh engine fed [begin, end) once and finished, without the engine's
   // bookkeeping: whole blocks are compressed in place and the last one or two blocks, holding
   // the tail, the 0x80 byte, zeros and the bit length, are built on the stack.
