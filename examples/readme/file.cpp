@@ -1,6 +1,8 @@
 // Directories, files and path names.
 #include <vesk/file.hpp>
 
+#include <boost/filesystem.hpp>
+
 #include <iostream>
 #include <string>
 
@@ -19,6 +21,14 @@ int main() {
     if (it.type() == vesk::EntryType::directory)  // as listed: a link is a link
       std::cout << it.current() << ' ';  // ".", ".." and "debug", in the system's order
   std::cout << '\n';
+
+  // What the system refuses raises the filesystem library's error, with the operation, the
+  // path and the system's error number; a missing path is no error, only "not there".
+  try {
+    vesk::file_exists(root + '/' + std::string(300, 'n'));  // longer than a name may be
+  } catch (const boost::filesystem::filesystem_error& error) {
+    std::cout << error.code().message() << '\n';  // File name too long
+  }
   const bool removed = vesk::remove_directory(root);
   std::cout << removed << vesk::directory_exists(root) << '\n';  // 10
 }
