@@ -17,6 +17,10 @@ namespace vesk::detail {
 // system at once instead of staying in the allocator's free lists, whatever their state.
 constexpr std::size_t kMappedBytes = std::size_t{128} * 1024;
 
+// Every block starts on a cache line, so that what a table lays out line by line (a group of
+// the record index) is read with one line; mappings start on a page.
+constexpr std::size_t kLineBytes = 64;
+
 // Mappings of this size and more are aligned to it and offered huge pages: a lookup in an
 // index of millions of slots then misses no address translation.
 constexpr std::size_t kHugePageBytes = std::size_t{2} * 1024 * 1024;
@@ -32,11 +36,18 @@ std::size_t page_rounded(std::size_t bytes) {
 
 void* map_zeroed(std::size_t bytes) {
   if (bytes < kMappedBytes) {
-    // calloc rather than a zero-filled new[]: the block is not written twice.
-    void* block = std::calloc(bytes != 0 ? bytes : 1, 1);
+    // calloc rather than a zero-filled new[]: the block is not written twice. calloc aligns
+    // to 16 bytes only: a line more is taken, and the start moved up to a line's boundary
+    // past room for the block's own address, which unmap frees. From calloc's boundary the
+    // start moves up by at most a line.
+    void* block = std::calloc(bytes + kLineBytes, 1);
     if (block == nullptr)
       throw std::bad_alloc();
-    return block;
+    const std::uintptr_t past_address = reinterpret_cast<std::uintptr_t>(block) + sizeof block;
+    auto** start =
+        reinterpret_cast<void**>((past_address + kLineBytes - 1) / kLineBytes * kLineBytes);
+    start[-1] = block;
+    return start;
   }
   const std::size_t length = page_rounded(bytes);
   const std::size_t slack = length >= kHugePageBytes ? kHugePageBytes : 0;
@@ -69,9 +80,11 @@ void release_pages(void* block, std::size_t bytes) {
 }
 
 void unmap(void* block, std::size_t bytes) {
+  if (block == nullptr)
+    return;
   if (bytes < kMappedBytes)
-    std::free(block);
-  else if (block != nullptr)
+    std::free(static_cast<void**>(block)[-1]);
+  else
     munmap(block, page_rounded(bytes));
 }
 

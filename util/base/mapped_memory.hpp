@@ -6,8 +6,9 @@
 
 namespace vesk::detail {
 
-/// `bytes` zero bytes aligned for any scalar; from the system's own pages from 128 KiB on,
-/// so that only the pages written become resident. Throws std::bad_alloc.
+/// `bytes` zero bytes starting on a cache line (64 bytes); from the system's own pages from
+/// 128 KiB on, so that only the pages written become resident, from calloc below that.
+/// Throws std::bad_alloc.
 void* map_zeroed(std::size_t bytes);
 /// Gives the memory of a block of map_zeroed(`bytes`) back to the system while its addresses
 /// stay readable: from then on it reads as zero bytes, and it must not be written. A block
