@@ -49,8 +49,10 @@ public:
   void printStats(std::ostream& out) const;
   /// The number of records, that is of distinct texts interned.
   std::size_t recordCount() const;
-  /// Calls `visit(record)` for every record, in the order they were inserted (those of texts
-  /// of nearly 4 GiB last), holding the table's lock: `visit` must not intern into it.
+  /// Calls `visit(record)` for every record, holding the table's lock (`visit` must not
+  /// intern into it), in the order they were inserted, except that the records of texts of
+  /// more than about 4 KiB come after all others: each lies in a block of its own. (Those of
+  /// nearly 4 GiB, whose texts lie apart, keep their place.)
   template <class Visit>
   void forEachRecord(Visit visit) const {
     const Hold hold(mLock);
