@@ -30,6 +30,9 @@ configure_file(cmake/vesk.pc.in ${CMAKE_CURRENT_BINARY_DIR}/vesk.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vesk.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT development)
 
-if(PROJECT_IS_TOP_LEVEL)
+# The Debian packages install under /usr, for which GNUInstallDirs chooses Debian's multiarch
+# library directory (lib/x86_64-linux-gnu), where the dynamic linker and pkg-config look: only a
+# tree configured for that prefix (the preset "package") makes them.
+if(PROJECT_IS_TOP_LEVEL AND CMAKE_INSTALL_PREFIX STREQUAL "/usr")
   include(cmake/VeskPackage.cmake)
 endif()

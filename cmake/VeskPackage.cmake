@@ -1,4 +1,5 @@
-# Debian packages of an installed build (cpack, from the build directory):
+# Debian packages of an installed build (cpack, from a build directory configured with the
+# prefix /usr: the preset "package"; scripts/check-packages makes and checks them):
 #   libvesk<major>  the three shared libraries (component "runtime");
 #   libvesk-dev     headers, the CMake package and the pkg-config file (component "development").
 # The runtime package is named after the SONAME's version, so that libraries of two

@@ -1,7 +1,8 @@
 # Installs the build tree into a scratch prefix, then builds and runs two consumers against it:
 # one with find_package(vesk), one with pkg-config and a plain compiler command.
-# Arguments: BUILD_DIR, SOURCE_DIR, WORK_DIR, CXX, CXX_FLAGS, GENERATOR; or PREFIX instead of
-# BUILD_DIR to build against a tree installed there already (the unpacked Debian packages).
+# Arguments: BUILD_DIR, SOURCE_DIR, WORK_DIR, CXX, CXX_FLAGS, GENERATOR, and LIBDIR, the
+# libraries' folder under the prefix (lib, or lib/x86_64-linux-gnu under /usr); or PREFIX instead
+# of BUILD_DIR to build against a tree installed there already (the unpacked Debian packages).
 # A cross build also gives TOOLCHAIN (its toolchain file), LINK_FLAGS (its linker flags) and
 # EMULATOR (the command that runs its programs, with '|' between the words).
 function(run)
@@ -23,8 +24,7 @@ endif()
 set(compiler -DCMAKE_CXX_COMPILER=${CXX})
 if(TOOLCHAIN)
   # The toolchain searches the target's folders only, so the package is named by its folder.
-  file(GLOB package_dir LIST_DIRECTORIES true ${prefix}/lib*/cmake/vesk)
-  set(compiler -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -Dvesk_DIR=${package_dir})
+  set(compiler -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -Dvesk_DIR=${prefix}/${LIBDIR}/cmake/vesk)
 endif()
 string(REPLACE "|" ";" emulator "${EMULATOR}")
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/consumer -B ${WORK_DIR}/cmake -G ${GENERATOR}
@@ -33,14 +33,20 @@ run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake)
 run(${emulator} ${WORK_DIR}/cmake/consumer)
 run(${emulator} ${WORK_DIR}/cmake/host_consumer)
 
-file(GLOB pc_dir LIST_DIRECTORIES true ${prefix}/lib*/pkgconfig)
-set(ENV{PKG_CONFIG_PATH} ${pc_dir})
+set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
 execute_process(COMMAND pkg-config --cflags --libs vesk OUTPUT_VARIABLE flags
                 RESULT_VARIABLE result OUTPUT_STRIP_TRAILING_WHITESPACE)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "pkg-config does not know vesk")
 endif()
+# What a -dev package gives every user's link line: the libraries and where they are, no run
+# path (a library in the system's folders needs none; a user of another prefix chooses).
+if(flags MATCHES "rpath")
+  message(FATAL_ERROR "pkg-config gives the users of vesk a run path: ${flags}")
+endif()
 separate_arguments(flags UNIX_COMMAND "${flags}")
 separate_arguments(extra UNIX_COMMAND "${CXX_FLAGS} ${LINK_FLAGS}")
-run(${CXX} -std=c++17 ${extra} ${SOURCE_DIR}/consumer/consumer.cpp -o ${WORK_DIR}/pc_consumer ${flags})
+# This user's libraries lie outside the system's folders: it names them a run path of its own.
+run(${CXX} -std=c++17 ${extra} ${SOURCE_DIR}/consumer/consumer.cpp -o ${WORK_DIR}/pc_consumer ${flags}
+    -Wl,-rpath,${prefix}/${LIBDIR})
 run(${emulator} ${WORK_DIR}/pc_consumer)
