@@ -1,13 +1,14 @@
 // File-system benchmarks: tree removal against `rm -rf` and a hand-written descriptor walk (one
 // tree of 20,000 files), and against `rm -rf` for trees of 10^2 to 10^6 files as a curve; deep
 // creation against `mkdir -p` and, in alternation, a mkdir loop; DirectoryIterator against a
-// plain readdir loop. Real time throughout, since the commands run in child processes. Every
-// tree to remove is made when the program starts, before anything is removed. Scratch space is
-// under $TMPDIR (else /tmp).
+// plain readdir loop; md5_file over a tree of files against md5sum. Real time throughout, since the
+// commands run in child processes. Every tree to remove is made when the program starts, before
+// anything is removed. Scratch space is under $TMPDIR (else /tmp).
 #include "bench_support.hpp"
 #include "report_context.hpp"
 
 #include <vesk/file.hpp>
+#include <vesk/hash.hpp>
 
 #include <benchmark/benchmark.h>
 #include <dirent.h>
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -75,10 +77,16 @@ void run(std::vector<std::string> arguments) {
   for (std::string& argument : arguments)
     argv.push_back(argument.data());
   argv.push_back(nullptr);
+  // What a command prints (md5sum's digests) goes to /dev/null, as a program's own work would.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   pid_t child = 0;
   int status = 0;
-  if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0 ||
-      waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "%s failed\n", argv[0]);
     std::abort();
   }
@@ -446,6 +454,63 @@ void BM_TreeWalk_Find(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWalkEntries);
 }
 
+// ----- hashing the files of a tree -------------------------------------------------------------
+
+constexpr int kHashedFiles = 256;
+constexpr std::size_t kHashedFileSize = 256 * 1024;
+
+// 256 files of 256 KiB of varied bytes, 16 to a directory: 64 MiB, read from the page cache.
+const std::vector<std::string>& hashed_files() {
+  static const std::vector<std::string> files = [] {
+    const std::string root = scratch() + "/hashed";
+    make_dir(root);
+    std::vector<std::string> paths;
+    std::string bytes(kHashedFileSize, '\0');
+    std::uint32_t state = 1;
+    for (int i = 0; i < kHashedFiles; ++i) {
+      if (i % 16 == 0)
+        make_dir(root + "/dir" + std::to_string(i / 16));
+      for (char& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+      }
+      paths.push_back(root + "/dir" + std::to_string(i / 16) + "/file" + std::to_string(i));
+      FILE* file = std::fopen(paths.back().c_str(), "wb");
+      if (file == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+        std::perror(paths.back().c_str());
+        std::abort();
+      }
+      std::fclose(file);
+    }
+    return paths;
+  }();
+  return files;
+}
+
+void BM_Md5Tree_Vesk(benchmark::State& state) {
+  const std::vector<std::string>& files = hashed_files();
+  for (auto _ : state) {
+    unsigned int digest[4];
+    for (const std::string& path : files) {
+      vesk::md5_file(path, digest);
+      benchmark::DoNotOptimize(digest);
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kHashedFiles *
+                          static_cast<std::int64_t>(kHashedFileSize));
+}
+
+// md5sum given every file at once, as `find -exec md5sum {} +` would: one process start.
+void BM_Md5Tree_Md5sum(benchmark::State& state) {
+  std::vector<std::string> command = {"md5sum"};
+  for (const std::string& path : hashed_files())
+    command.push_back(path);
+  for (auto _ : state)
+    run(command);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kHashedFiles *
+                          static_cast<std::int64_t>(kHashedFileSize));
+}
+
 // Makes every tree the removals that the run's --benchmark_filter selects will take (as Google
 // Benchmark itself lists them), and the directory of the walks, before the first benchmark
 // runs, then writes them to the disk; prints what it made and how long that took, which is no
@@ -455,9 +520,11 @@ void make_ahead(char** argv) {
   std::int64_t files = 0;
   bool walks = false;
   bool tree_walks = false;
+  bool hashes = false;
   for (const std::string& name : vesk::bench::selected_benchmarks(argv)) {
     walks = walks || name.rfind("BM_Walk_", 0) == 0;
     tree_walks = tree_walks || name.rfind("BM_TreeWalk_", 0) == 0;
+    hashes = hashes || name.rfind("BM_Md5Tree_", 0) == 0;
     const auto plan = planned().find(name.substr(0, name.find("/iterations:")));
     if (plan == planned().end())
       continue;
@@ -474,6 +541,10 @@ void make_ahead(char** argv) {
   if (tree_walks) {
     walk_tree();
     files += 100000;
+  }
+  if (hashes) {
+    hashed_files();
+    files += kHashedFiles;
   }
   sync();
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
@@ -509,6 +580,9 @@ void declare_report() {
                   {"`std::filesystem::recursive_directory_iterator`"});
   report::compare({walk, "BM_TreeWalk_Vesk"}, {"`find -type f` (gnulib's fts)", "BM_TreeWalk_Find"},
                   {"`find -type f`"});
+  report::compare({"`md5_file`, 256 files of 256 KiB", "BM_Md5Tree_Vesk"},
+                  {"`md5sum` of the same files, one child process", "BM_Md5Tree_Md5sum"},
+                  {"`md5sum`"});
   report::curve(
       "`remove_directory`, 10^2 to 10^6 files",
       "Empty files, 100 to a directory and 100 directories to a directory above them; real time, "
@@ -534,6 +608,8 @@ BENCHMARK(BM_Walk_Readdir)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TreeWalk_Vesk)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TreeWalk_StdFilesystem)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TreeWalk_Find)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Md5Tree_Vesk)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Md5Tree_Md5sum)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
   return vesk::bench::run_main(argc, argv, [](int, char** arguments) {
