@@ -19,6 +19,9 @@ DescriptorWalk::~DescriptorWalk() {
 int DescriptorWalk::openDirectory(int dir, const char* name) {
   for (;;) {
     const int fd = openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    // A signal that interrupts the open leaves nothing done: it is tried again.
+    if (fd < 0 && errno == EINTR)
+      continue;
     if (fd >= 0 || (errno != EMFILE && errno != ENFILE) || !shed())
       return fd;
   }

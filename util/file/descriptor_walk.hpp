@@ -71,7 +71,8 @@ public:
 
   /// Opens directory `name` of the directory open as `dir` to list it (O_NOFOLLOW, so a link
   /// fails with ELOOP); when the process is out of descriptors, the shallowest open level
-  /// gives its own back and the open is tried again. Returns the descriptor, or -1 and errno.
+  /// gives its own back and the open is tried again, as it is after a signal (EINTR). Returns
+  /// the descriptor, or -1 and errno.
   int openDirectory(int dir, const char* name);
   /// Makes the directory open as `fd`, of identity `identity` and named `name` in the level
   /// above, the deepest level. Returns 0, or an error number after closing `fd`.

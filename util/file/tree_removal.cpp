@@ -212,7 +212,10 @@ void remove_tree(const std::string& path) {
   const std::string parent =
       slash == std::string::npos ? "." : entry.substr(0, slash == 0 ? 1 : slash);
   // O_PATH needs no permission to read the parent, only to reach it, as a removal by path.
-  const int parent_fd = open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  int parent_fd;
+  do
+    parent_fd = open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  while (parent_fd < 0 && errno == EINTR);
   if (parent_fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR)
       return;

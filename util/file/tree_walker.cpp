@@ -163,7 +163,10 @@ TreeWalker::TreeWalker(const std::string& directory) : mData(new TreeWalkerData)
 
 void TreeWalker::start(const std::string& directory) {
   TreeWalkerData& state = *mData;
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd;
+  do
+    fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
   struct stat status;
   if (fd < 0 || fstat(fd, &status) != 0) {
     state.error = errno;
