@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -68,6 +69,57 @@ double in_turns(benchmark::State& state, Ours ours, Peer peer, Prepare prepare) 
 template <class Ours, class Peer>
 double in_turns(benchmark::State& state, Ours ours, Peer peer) {
   return in_turns(state, ours, peer, [] {});
+}
+
+/// What `turns` in turns of ours and a peer gave (see take_turns): the median time of a turn of
+/// each, in seconds, and the ratios of ours' time over the peer's turn by turn: their median,
+/// quartiles and extremes.
+struct TurnFigures {
+  double ours_median;
+  double peer_median;
+  double ratio_median;
+  double ratio_q1;
+  double ratio_q3;
+  double ratio_min;
+  double ratio_max;
+  int turns;
+};
+
+/// Runs `ours` and `peer` `turns` times each, one after the other, taking turns at going
+/// first as in_turns does; for work that cannot run under a benchmark::State (in a child
+/// process of its own, say).
+template <class Ours, class Peer>
+TurnFigures take_turns(int turns, Ours ours, Peer peer) {
+  using Clock = std::chrono::steady_clock;
+  const auto timed = [](auto& run) {
+    const Clock::time_point start = Clock::now();
+    run();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  std::vector<double> ours_times, peer_times, ratios;
+  for (int turn = 0; turn < turns; ++turn) {
+    double ours_time = 0;
+    double peer_time = 0;
+    if (turn % 2 == 0) {
+      ours_time = timed(ours);
+      peer_time = timed(peer);
+    } else {
+      peer_time = timed(peer);
+      ours_time = timed(ours);
+    }
+    ours_times.push_back(ours_time);
+    peer_times.push_back(peer_time);
+    ratios.push_back(peer_time > 0 ? ours_time / peer_time : 0);
+  }
+  if (turns <= 0)
+    return TurnFigures{0, 0, 0, 0, 0, 0, 0, 0};
+  for (auto* values : {&ours_times, &peer_times, &ratios})
+    std::sort(values->begin(), values->end());
+  const auto at = [turns](const std::vector<double>& sorted, int quarters) {
+    return sorted[static_cast<std::size_t>(quarters * (turns - 1) / 4)];
+  };
+  return TurnFigures{at(ours_times, 2), at(peer_times, 2), at(ratios, 2), at(ratios, 1),
+                     at(ratios, 3),     ratios.front(),    ratios.back(), turns};
 }
 
 /// The first `size` bytes of one process-wide pseudo-random buffer, for the sizes of the

@@ -493,6 +493,107 @@ void BM_InterningCurve(benchmark::State& state) {
   }
 }
 
+// ----- texts of one length in turns: 10^4 to 10^7 texts ----------------------------------------
+
+// Lookups in each turn of BM_FixedLengthInTurns, of each container: passes over at most this
+// many present texts, each a separate copy, shuffled.
+constexpr std::size_t kLookupsPerTurn = 500000;
+// Turns of each container per point: enough for quartiles of their ratios.
+constexpr int kFixedLengthTurns = 21;
+
+// The figures of the turns of one point, and the lookups of each container in a turn.
+struct FixedLengthPoint {
+  vesk::bench::TurnFigures figures;
+  std::size_t lookups;
+};
+
+// In a fresh child process: `count` distinct identifiers of `length` bytes interned into the
+// table and inserted into an absl set, then lookups of present texts in turns; zero turns
+// when a lookup failed, or the child did.
+FixedLengthPoint fixed_length_point(int length, std::size_t count) {
+  const FixedLengthPoint failed{{0, 0, 0, 0, 0, 0, 0, 0}, 0};
+  return in_child(
+      [length, count, failed] {
+        std::vector<std::string> texts =
+            identifiers(600 + static_cast<unsigned int>(length), count, length, length);
+        intern_all(texts);
+        AbslSet set;
+        for (const std::string& text : texts)
+          set.insert(text);
+        // Every count/kLookupsPerTurn-th text, copied: at 10^7 texts a turn still reaches
+        // every part of both containers, and takes a fraction of a second.
+        const std::size_t step = std::max<std::size_t>(1, count / kLookupsPerTurn);
+        std::vector<std::string> keys;
+        for (std::size_t i = 0; i < count; i += step)
+          keys.emplace_back(texts[i].data(), texts[i].size());
+        std::vector<std::string>().swap(texts);
+        std::shuffle(keys.begin(), keys.end(), std::mt19937_64(7));
+        const std::size_t passes = std::max<std::size_t>(1, kLookupsPerTurn / keys.size());
+        const std::size_t records = vesk::TableString::count();
+        std::size_t peer_found = 0;
+        const auto ours = [&keys, passes] {
+          for (std::size_t pass = 0; pass < passes; ++pass)
+            intern_all(keys);
+        };
+        const auto peer = [&keys, &set, &peer_found, passes] {
+          for (std::size_t pass = 0; pass < passes; ++pass)
+            for (const std::string& key : keys)
+              peer_found += set.find(key) != set.end() ? 1 : 0;
+        };
+        // One turn of each, untimed, so that the first timed turn does not fault in pages.
+        ours();
+        peer();
+        const vesk::bench::TurnFigures figures =
+            vesk::bench::take_turns(kFixedLengthTurns, ours, peer);
+        const std::size_t lookups = passes * keys.size();
+        if (vesk::TableString::count() != records ||
+            peer_found != lookups * (kFixedLengthTurns + 1))
+          return failed;
+        return FixedLengthPoint{figures, lookups};
+      },
+      failed);
+}
+
+// Lookups of present texts of one length (the first argument, in bytes) in a table and an
+// absl set of as many texts (the second), each built in a fresh child process; the two take
+// kFixedLengthTurns turns. Counters: ours_ns and peer_ns, the time per lookup of the median
+// turn of each; per_peer, the median of the turns' ratios of our time over absl's; ratio_q1,
+// ratio_q3, ratio_min and ratio_max, their spread. The iteration's time is our median turn.
+void BM_FixedLengthInTurns(benchmark::State& state) {
+  if (!table_is_empty()) {
+    state.SkipWithError("the table of this process is no longer empty: run it first");
+    return;
+  }
+  const auto length = static_cast<int>(state.range(0));
+  const auto count = static_cast<std::size_t>(state.range(1));
+  for (auto _ : state) {
+    const FixedLengthPoint point = fixed_length_point(length, count);
+    const vesk::bench::TurnFigures& figures = point.figures;
+    if (figures.turns == 0) {
+      state.SkipWithError("the child process failed");
+      return;
+    }
+    state.SetIterationTime(figures.ours_median);
+    const double per_lookup = 1e9 / static_cast<double>(point.lookups);
+    state.counters["ours_ns"] = figures.ours_median * per_lookup;
+    state.counters["peer_ns"] = figures.peer_median * per_lookup;
+    state.counters["per_peer"] = figures.ratio_median;
+    state.counters["ratio_q1"] = figures.ratio_q1;
+    state.counters["ratio_q3"] = figures.ratio_q3;
+    state.counters["ratio_min"] = figures.ratio_min;
+    state.counters["ratio_max"] = figures.ratio_max;
+  }
+}
+
+// The lengths either side of std::string's 15-byte inline buffer, and the numbers of texts.
+constexpr std::array<int, 4> kFixedLengths = {12, 15, 18, 30};
+
+std::vector<std::int64_t> fixed_length_counts() {
+  if (vesk::bench::quick_run())
+    return {10000};
+  return {10000, 1000000, 10000000};
+}
+
 // First, while the process has interned nothing: each child starts with an empty table. One
 // repetition each, whatever the run asks: the curves take their medians themselves.
 BENCHMARK(BM_MemoryPerText)->UseManualTime()->Iterations(1)->Repetitions(1);
@@ -500,6 +601,16 @@ BENCHMARK(BM_InterningCurve)
     ->Apply([](benchmark::internal::Benchmark* b) {
       for (const std::int64_t size : vesk::bench::decades(10000, 10000000, 100000))
         b->Arg(size);
+    })
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FixedLengthInTurns)
+    ->Apply([](benchmark::internal::Benchmark* b) {
+      for (const int length : kFixedLengths)
+        for (const std::int64_t count : fixed_length_counts())
+          b->Args({length, count});
     })
     ->UseManualTime()
     ->Iterations(1)
@@ -611,6 +722,31 @@ void declare_report() {
     report::summarise({std::string("`TableString` lookup of a present text, ") + count + " texts",
                        benchmark, "TableString_hit_ns"},
                       {"`absl::flat_hash_set::find`", benchmark, "absl_hit_ns"});
+  }
+
+  report::table(
+      "Looking up texts of one length, in turns with absl",
+      "Distinct identifiers of 12, 15, 18 or 30 bytes (either side of std::string's 15-byte "
+      "inline buffer), 10^4, 10^6 or 10^7 of them, interned into a table and inserted into an "
+      "absl set in a fresh child process per row; then 21 turns of each, taking turns at going "
+      "first, each of 500,000 lookups of present texts (passes over separate copies of up to "
+      "500,000 of them, shuffled). The figures are the time per lookup of each container's "
+      "median turn; the ratio is the median of the 21 turns' ratios, whose quartiles and "
+      "extremes the program prints (counters ratio_q1, ratio_q3, ratio_min, ratio_max).",
+      "`TableString` of a present text of one length, 12 to 30 bytes, 10^4 to 10^7 texts",
+      "`absl::flat_hash_set::find`, in turns");
+  for (const int length : kFixedLengths) {
+    for (const std::int64_t count : fixed_length_counts()) {
+      const std::string benchmark =
+          "BM_FixedLengthInTurns/" + std::to_string(length) + "/" + std::to_string(count);
+      const std::string texts = count == 10000 ? "10^4" : count == 1000000 ? "10^6" : "10^7";
+      report::Options in_turns;
+      in_turns.ratio = "per_peer";
+      report::compare({"`TableString` of a present text of " + std::to_string(length) + " bytes, " +
+                           texts + " texts",
+                       benchmark, "ours_ns"},
+                      {absl_find + ", in the same turns", benchmark, "peer_ns"}, in_turns);
+    }
   }
 }
 
