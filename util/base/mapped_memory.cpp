@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace vesk::detail {
@@ -43,10 +44,10 @@ void* map_zeroed(std::size_t bytes) {
     void* block = std::calloc(bytes + kLineBytes, 1);
     if (block == nullptr)
       throw std::bad_alloc();
-    const std::uintptr_t past_address = reinterpret_cast<std::uintptr_t>(block) + sizeof block;
-    auto** start =
-        reinterpret_cast<void**>((past_address + kLineBytes - 1) / kLineBytes * kLineBytes);
-    start[-1] = block;
+    char* const past_address = static_cast<char*>(block) + sizeof block;
+    const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(past_address) % kLineBytes;
+    char* const start = past_address + (kLineBytes - misalignment) % kLineBytes;
+    std::memcpy(start - sizeof block, &block, sizeof block);
     return start;
   }
   const std::size_t length = page_rounded(bytes);
@@ -82,9 +83,11 @@ void release_pages(void* block, std::size_t bytes) {
 void unmap(void* block, std::size_t bytes) {
   if (block == nullptr)
     return;
-  if (bytes < kMappedBytes)
-    std::free(static_cast<void**>(block)[-1]);
-  else
+  if (bytes < kMappedBytes) {
+    void* allocated = nullptr;
+    std::memcpy(&allocated, static_cast<char*>(block) - sizeof allocated, sizeof allocated);
+    std::free(allocated);
+  } else
     munmap(block, page_rounded(bytes));
 }
 
