@@ -85,9 +85,12 @@ struct TurnFigures {
   int turns;
 };
 
-/// Runs `ours` and `peer` `turns` times each, one after the other, taking turns at going
-/// first as in_turns does; for work that cannot run under a benchmark::State (in a child
-/// process of its own, say).
+/// Runs `ours` and then `peer`, `turns` times, for work that cannot run under a
+/// benchmark::State (in a child process of its own, say). Unlike in_turns, ours always goes
+/// first, so that each runs right after the other and never after itself: where either's
+/// memory fits the processor's last cache but not both (a container of 10^6 texts here), the
+/// one that ran last finds its memory there, and with the order alternating the ratios fall
+/// into two groups, ours' turns after itself and the peer's (0.66 and 1.28 at 10^6 texts).
 template <class Ours, class Peer>
 TurnFigures take_turns(int turns, Ours ours, Peer peer) {
   using Clock = std::chrono::steady_clock;
@@ -98,15 +101,8 @@ TurnFigures take_turns(int turns, Ours ours, Peer peer) {
   };
   std::vector<double> ours_times, peer_times, ratios;
   for (int turn = 0; turn < turns; ++turn) {
-    double ours_time = 0;
-    double peer_time = 0;
-    if (turn % 2 == 0) {
-      ours_time = timed(ours);
-      peer_time = timed(peer);
-    } else {
-      peer_time = timed(peer);
-      ours_time = timed(ours);
-    }
+    const double ours_time = timed(ours);
+    const double peer_time = timed(peer);
     ours_times.push_back(ours_time);
     peer_times.push_back(peer_time);
     ratios.push_back(peer_time > 0 ? ours_time / peer_time : 0);

@@ -556,9 +556,10 @@ FixedLengthPoint fixed_length_point(int length, std::size_t count) {
 
 // Lookups of present texts of one length (the first argument, in bytes) in a table and an
 // absl set of as many texts (the second), each built in a fresh child process; the two take
-// kFixedLengthTurns turns. Counters: ours_ns and peer_ns, the time per lookup of the median
-// turn of each; per_peer, the median of the turns' ratios of our time over absl's; ratio_q1,
-// ratio_q3, ratio_min and ratio_max, their spread. The iteration's time is our median turn.
+// kFixedLengthTurns turns, ours first in each (see take_turns). Counters: ours_ns and
+// peer_ns, the time per lookup of the median turn of each; per_peer, the median of the turns'
+// ratios of our time over absl's; ratio_q1, ratio_q3, ratio_min and ratio_max, their spread.
+// The iteration's time is our median turn.
 void BM_FixedLengthInTurns(benchmark::State& state) {
   if (!table_is_empty()) {
     state.SkipWithError("the table of this process is no longer empty: run it first");
@@ -728,9 +729,11 @@ void declare_report() {
       "Looking up texts of one length, in turns with absl",
       "Distinct identifiers of 12, 15, 18 or 30 bytes (either side of std::string's 15-byte "
       "inline buffer), 10^4, 10^6 or 10^7 of them, interned into a table and inserted into an "
-      "absl set in a fresh child process per row; then 21 turns of each, taking turns at going "
-      "first, each of 500,000 lookups of present texts (passes over separate copies of up to "
-      "500,000 of them, shuffled). The figures are the time per lookup of each container's "
+      "absl set in a fresh child process per row; then 21 turns, each of 500,000 lookups of "
+      "present texts in the table and then as many in the set (passes over separate copies "
+      "of up to 500,000 of them, shuffled), so that each container runs after the other, never "
+      "after itself, which would find more of its memory in the processor's last cache. The "
+      "figures are the time per lookup of each container's "
       "median turn; the ratio is the median of the 21 turns' ratios, whose quartiles and "
       "extremes the program prints (counters ratio_q1, ratio_q3, ratio_min, ratio_max).",
       "`TableString` of a present text of one length, 12 to 30 bytes, 10^4 to 10^7 texts",
