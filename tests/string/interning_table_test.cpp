@@ -1,9 +1,11 @@
-// The interning table's records of texts that nearly match.
+// The interning table's records: of texts that nearly match, and where they lie.
 #include "util/string/interning_table.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -37,7 +39,18 @@ TEST(Table, NearlyMatchingTextsOfOneControlByteAreDifferentRecords) {
         {"a byte more", word(n, 8) + "x", word(n, 8)},
         {"16 bytes, one first word", word(n, 8) + "ABCDEFGH", word(n, 8) + "abcdefgh"},
         {"17 bytes, the last differing", word(n, 16) + "x", word(n, 16) + "y"},
-        {"17 bytes, the ninth differing", word(n, 8) + "x" + word(n, 8), word(n, 8) + "y" + word(n, 8)},
+        {"17 bytes, the ninth differing", word(n, 8) + "x" + word(n, 8),
+         word(n, 8) + "y" + word(n, 8)},
+        {"32 bytes, the 12th differing", word(n, 11) + "x" + word(n, 20),
+         word(n, 11) + "y" + word(n, 20)},
+        {"33 bytes, the 17th differing", word(n, 16) + "x" + word(n, 16),
+         word(n, 16) + "y" + word(n, 16)},
+        {"40 bytes, the 21st differing", word(n, 20) + "x" + word(n, 19),
+         word(n, 20) + "y" + word(n, 19)},
+        {"48 bytes, the 32nd differing", word(n, 31) + "x" + word(n, 16),
+         word(n, 31) + "y" + word(n, 16)},
+        {"49 bytes, the 33rd differing", word(n, 32) + "x" + word(n, 16),
+         word(n, 32) + "y" + word(n, 16)},
     };
   };
   const auto key = [](const std::string& s) { return RecordIndex::keyOf(s.data(), s.size()); };
@@ -61,6 +74,40 @@ TEST(Table, NearlyMatchingTextsOfOneControlByteAreDifferentRecords) {
     EXPECT_EQ(intern(row.second), second) << row.name;
     EXPECT_EQ(table.recordCount(), 2u) << row.name;  // two texts, each interned twice
   }
+}
+
+// A large table's records lie on memory offered huge pages, where the system offers them at
+// all: most records of the blocks of 4 MiB lie in mappings that may take them.
+TEST(Table, RecordsOfALargeTableLieWhereHugePagesMayGo) {
+#ifdef VESK_TEST_UNDER_EMULATOR
+  GTEST_SKIP() << "the emulator's allocator lays out the host's blocks its own way";
+#endif
+  std::string modes;
+  std::getline(std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled"), modes);
+  if (modes.empty() || modes.find("[never]") != std::string::npos)
+    GTEST_SKIP() << "the system offers no huge pages";
+  static auto* const table = new Table;  // the records outlive their table
+  std::vector<std::uintptr_t> records;  // every 1000th of the later texts (of 4 MiB blocks)
+  for (unsigned int i = 0; i < 400000; ++i) {
+    const std::string text = "huge/" + std::to_string(i) + std::string(16, 'x');
+    const Entry* record = table->intern(text.data(), static_cast<unsigned int>(text.size()));
+    if (i >= 200000 && i % 1000 == 0)
+      records.push_back(reinterpret_cast<std::uintptr_t>(record));
+  }
+  // Each mapping's first line is its range; a later one says whether it may take huge pages.
+  std::ifstream smaps("/proc/self/smaps");
+  unsigned long from = 0, to = 0, first = 0, last = 0;
+  std::size_t eligible = 0;
+  for (std::string line; std::getline(smaps, line);) {
+    if (std::sscanf(line.c_str(), "%lx-%lx", &first, &last) == 2) {
+      from = first;
+      to = last;
+    } else if (line.rfind("THPeligible:", 0) == 0 && line.find('1') != std::string::npos) {
+      for (const std::uintptr_t at : records)
+        eligible += at >= from && at < to ? 1 : 0;
+    }
+  }
+  EXPECT_GE(eligible, records.size() / 3) << "of " << records.size() << " records";
 }
 
 }  // namespace

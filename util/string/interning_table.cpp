@@ -106,32 +106,66 @@ const Entry* Table::intern(const char* text, unsigned int size) {
   // A lookup needs only the key of the index; the host hash, which places the record in its
   // bucket, is computed when a record has to be made. A hit thus costs the key, one group of
   // the index and the record.
-  // Texts of 8 to 16 bytes, the common identifiers, are keyed right here, where XXH3 compiles
-  // to its short path without a frame of its own (a call into keyOf, with the registers it
-  // saves, costs a hit about a quarter of its time), and compared as two overlapping words.
+  // Texts of 8 to 16 bytes, the common identifiers, and of 17 to 48, longer names, are keyed
+  // where XXH3 compiles to its path for their sizes alone, without a frame of its own (a call
+  // into keyOf, with the registers it saves, costs a hit about a quarter of its time), and
+  // compared as overlapping words, not by a call of memcmp: each in its own findOrInsert, so
+  // that this function only picks one and saves no registers.
   if (size - 8 <= 8) {
-    return findOrInsert(text, size, detail::key_of(text, size),
-                        [](const Entry* record, const char* b, unsigned int n) {
-                          // Read from right behind the record, where every record of a
-                          // short text keeps it, not through the text pointer: one load
-                          // fewer in the chain that waits for memory.
-                          const char* a = reinterpret_cast<const char*>(record) + sizeof(Entry);
-                          assert(a == record->text());
-                          return ((word_of_8(a) ^ word_of_8(b)) |
-                                  (word_of_8(a + n - 8) ^ word_of_8(b + n - 8))) == 0;
-                        });
+    return findOrInsert(
+        text, size,
+        [](const char* t, unsigned int n) {
+          if (n - 8 > 8)
+            __builtin_unreachable();
+          return detail::key_of(t, n);
+        },
+        [](const Entry* record, const char* b, unsigned int n) {
+          // Read from right behind the record, where every record of a short text keeps it,
+          // not through the text pointer: one load fewer in the chain that waits for memory.
+          const char* a = reinterpret_cast<const char*>(record) + sizeof(Entry);
+          assert(a == record->text());
+          return ((word_of_8(a) ^ word_of_8(b)) | (word_of_8(a + n - 8) ^ word_of_8(b + n - 8))) ==
+                 0;
+        });
   }
-  return findOrInsert(text, size, detail::RecordIndex::keyOf(text, size),
-                      [](const Entry* record, const char* b, unsigned int n) {
-                        return same_bytes(record->text(), b, n);
-                      });
+  if (size - 17 <= 31) {
+    return findOrInsert(
+        text, size,
+        [](const char* t, unsigned int n) {
+          if (n - 17 > 31)
+            __builtin_unreachable();
+          return detail::key_of(t, n);
+        },
+        [](const Entry* record, const char* b, unsigned int n) {
+          const char* a = reinterpret_cast<const char*>(record) + sizeof(Entry);
+          assert(a == record->text());
+          // The first 16 bytes and the last 16, and for more than 32 the 16 from the 17th:
+          // together every byte.
+          std::uint64_t differ = (word_of_8(a) ^ word_of_8(b)) |
+                                 (word_of_8(a + 8) ^ word_of_8(b + 8)) |
+                                 (word_of_8(a + n - 16) ^ word_of_8(b + n - 16)) |
+                                 (word_of_8(a + n - 8) ^ word_of_8(b + n - 8));
+          if (n > 32)
+            differ |=
+                (word_of_8(a + 16) ^ word_of_8(b + 16)) | (word_of_8(a + 24) ^ word_of_8(b + 24));
+          return differ == 0;
+        });
+  }
+  return findOrInsert(
+      text, size, [](const char* t, unsigned int n) { return detail::RecordIndex::keyOf(t, n); },
+      [](const Entry* record, const char* b, unsigned int n) {
+        return same_bytes(record->text(), b, n);
+      });
 }
 
-// Out of line, one copy per comparison, and for identifiers free of calls until it inserts,
-// so that a hit saves no registers and runs only a few dozen instructions.
-template <class SameBytes>
-const Entry* Table::findOrInsert(const char* text, unsigned int size, std::uint64_t key,
+// Out of line, one copy per size range, and for identifiers free of calls until it inserts,
+// so that a hit runs only a few dozen instructions. Flattened: XXH3 compiled in whole, of
+// which only the path for the range remains. (Left to itself, the compiler makes one copy of
+// XXH3 out of line for every size, and a hit pays a call and the tests of every path.)
+template <class KeyOf, class SameBytes>
+const Entry* Table::findOrInsert(const char* text, unsigned int size, KeyOf keyOf,
                                  SameBytes sameBytes) {
+  const std::uint64_t key = keyOf(text, size);
   if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
         // A record of this text has it right behind, often reaching into the next cache
         // line: ask for the line of its end together with the record's own, rather than

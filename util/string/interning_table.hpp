@@ -65,12 +65,12 @@ public:
   void releaseAfterFork() const { mLock.unlock(); }
 
 private:
-  // The record of the `size` bytes at `text` (non-null), inserted if there is none; `key` is
-  // their RecordIndex key and `sameBytes(record, text, size)` compares the bytes of a record
-  // of that size. Never inlined: see its definition.
-  template <class SameBytes>
-  __attribute__((noinline)) const Entry* findOrInsert(const char* text, unsigned int size,
-                                                      std::uint64_t key, SameBytes sameBytes);
+  // The record of the `size` bytes at `text` (non-null), inserted if there is none;
+  // `keyOf(text, size)` is their RecordIndex key and `sameBytes(record, text, size)` compares
+  // the bytes of a record of that size. Never inlined: see its definition.
+  template <class KeyOf, class SameBytes>
+  __attribute__((noinline, flatten)) const Entry* findOrInsert(const char* text, unsigned int size,
+                                                               KeyOf keyOf, SameBytes sameBytes);
   // grow(), leaving out `pending`, a record made but not yet counted (null for none), for
   // which room is made in the new counts: it is counted in without allocating.
   unsigned int grow(const Entry* pending);

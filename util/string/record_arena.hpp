@@ -51,7 +51,9 @@ private:
 /// Storage for records and their texts. Each small record is cut from the current block, right
 /// after the one before it, so that records made one after another lie together whatever
 /// the state of the host's allocator and cost no allocator header; blocks come from
-/// vesk_calloc and grow from 16 KiB to 1 MiB. A record of more than kLargestShared bytes gets
+/// vesk_calloc and grow from 16 KiB to 4 MiB, and their stretches aligned to 2 MiB are offered
+/// huge pages, so that a lookup among millions of records seldom misses its address translation
+/// as well as the record. A record of more than kLargestShared bytes gets
 /// a block of its own. The arena allocates nothing itself: the caller hands it each new block
 /// (blockNeeded says when), so that it may take host memory where it chooses. Every block
 /// stays reachable from the arena, and forEach walks the records in the order they were
@@ -135,6 +137,8 @@ private:
   char* mCursor = nullptr;
   std::size_t mLeft = 0;
   std::size_t mNextBlock = std::size_t{16} * 1024;
+  // The largest block: two huge pages, of which a block holds at least one aligned.
+  static constexpr std::size_t kLargestBlock = std::size_t{4} << 20;
   // The oldest and newest blocks of small records, and of records of a block of their own.
   void* mOldest = nullptr;
   void* mNewest = nullptr;
