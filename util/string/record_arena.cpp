@@ -27,7 +27,7 @@ void offer_huge_pages(void* block, std::size_t bytes) {
   const std::uintptr_t first = (start + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
   const std::uintptr_t last = (start + bytes) / kHugePageBytes * kHugePageBytes;
   if (last > first)
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    madvise(static_cast<char*>(block) + (first - start), last - first, MADV_HUGEPAGE);
 }
 
 }  // namespace
