@@ -54,12 +54,22 @@ TEST(Table, NearlyMatchingTextsOfOneControlByteAreDifferentRecords) {
     };
   };
   const auto key = [](const std::string& s) { return RecordIndex::keyOf(s.data(), s.size()); };
-  for (std::size_t r = 0; r < rows(0).size(); ++r) {
-    unsigned int n = 0;
-    // Low 8 bits alike: the first group of any index of up to 256 groups.
-    while (((key(rows(n)[r].first) ^ key(rows(n)[r].second)) & 0xFE000000000000FFu) != 0)
-      ++n;
-    const Row row = rows(n)[r];
+  // For each row the first n whose pair of keys have their low 8 bits alike (the first group of
+  // any index of up to 256 groups) and their control byte: one search for all rows.
+  std::vector<Row> found(rows(0).size());
+  std::vector<bool> have(found.size(), false);
+  for (unsigned int n = 0, left = static_cast<unsigned int>(found.size()); left > 0; ++n) {
+    const std::vector<Row> candidates = rows(n);
+    for (std::size_t r = 0; r < candidates.size(); ++r) {
+      const Row& row = candidates[r];
+      if (!have[r] && ((key(row.first) ^ key(row.second)) & 0xFE000000000000FFu) == 0) {
+        found[r] = row;
+        have[r] = true;
+        --left;
+      }
+    }
+  }
+  for (const Row& row : found) {
     // Records outlive their table: the table stays reachable, as the process-wide one does.
     static auto* const tables = new std::vector<Table*>;
     Table& table = *tables->emplace_back(new Table);
