@@ -1,6 +1,8 @@
 // The stack of open directories of a depth-first walk through descriptors.
 #include "util/file/descriptor_walk.hpp"
 
+#include "util/file/open_file.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,10 +20,7 @@ DescriptorWalk::~DescriptorWalk() {
 
 int DescriptorWalk::openDirectory(int dir, const char* name) {
   for (;;) {
-    const int fd = openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    // A signal that interrupts the open leaves nothing done: it is tried again.
-    if (fd < 0 && errno == EINTR)
-      continue;
+    const int fd = open_file(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0 || (errno != EMFILE && errno != ENFILE) || !shed())
       return fd;
   }

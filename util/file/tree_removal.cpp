@@ -5,6 +5,7 @@
 
 #include "util/file/descriptor_walk.hpp"
 #include "util/file/filesystem_error.hpp"
+#include "util/file/open_file.hpp"
 
 #include <boost/filesystem.hpp>
 
@@ -212,10 +213,7 @@ void remove_tree(const std::string& path) {
   const std::string parent =
       slash == std::string::npos ? "." : entry.substr(0, slash == 0 ? 1 : slash);
   // O_PATH needs no permission to read the parent, only to reach it, as a removal by path.
-  int parent_fd;
-  do
-    parent_fd = open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  while (parent_fd < 0 && errno == EINTR);
+  const int parent_fd = open_file(AT_FDCWD, parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (parent_fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR)
       return;

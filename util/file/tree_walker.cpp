@@ -3,6 +3,7 @@
 
 #include "util/file/descriptor_walk.hpp"
 #include "util/file/entry_type.hpp"
+#include "util/file/open_file.hpp"
 #include "util/file/path_form.hpp"
 
 #include <fcntl.h>
@@ -163,10 +164,7 @@ TreeWalker::TreeWalker(const std::string& directory) : mData(new TreeWalkerData)
 
 void TreeWalker::start(const std::string& directory) {
   TreeWalkerData& state = *mData;
-  int fd;
-  do
-    fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  while (fd < 0 && errno == EINTR);
+  const int fd = detail::open_file(AT_FDCWD, directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   struct stat status;
   if (fd < 0 || fstat(fd, &status) != 0) {
     state.error = errno;

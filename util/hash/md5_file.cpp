@@ -2,6 +2,7 @@
 #include "vesk/hash.hpp"
 
 #include "util/file/filesystem_error.hpp"
+#include "util/file/open_file.hpp"
 #include "util/file/path_form.hpp"
 
 #include <fcntl.h>
@@ -35,10 +36,7 @@ struct HostBlock {
 
 void md5_file(const std::string& path, unsigned int* digest) {
   const std::string name = detail::generic_path(path);
-  int fd;
-  do
-    fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  while (fd < 0 && errno == EINTR);
+  const int fd = detail::open_file(AT_FDCWD, name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
     detail::raise_filesystem_error(kOperation, name, errno);
   const Descriptor file{fd};
