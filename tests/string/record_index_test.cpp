@@ -44,7 +44,8 @@ using vesk::detail::RecordIndex;
 using vesk::table_string::Entry;
 
 // The system's random bytes, when it gives them, are the whole secret that texts are keyed
-// with, not the stand-in, even when a request is interrupted first. In a child, which draws
+// with, not the stand-in, even when a request is interrupted first; the lookups' keying of
+// texts of 8 to 48 bytes gives the same keys. In a child, which draws
 // the secret afresh: this test comes first, before anything in this process draws it.
 TEST(RecordIndex, KeysWithTheSecretTheSystemGives) {
   for (const bool interrupted : {false, true}) {
@@ -58,9 +59,19 @@ TEST(RecordIndex, KeysWithTheSecretTheSystemGives) {
           for (std::size_t i = 0; i < sizeof secret; ++i)
             secret[i] = random_byte(i);
           const bool drawn_here = gRandomGiven == sizeof secret;
-          std::_Exit(!drawn_here ? 2
-                                 : key != XXH3_64bits_withSecret(text.data(), text.size(), secret,
-                                                                 sizeof secret));
+          // The lookups' own keying, with the secret's derived words, gives the same keys.
+          int differ = 0;
+          for (std::size_t size = 8; size <= 48; ++size) {
+            const std::string t("abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMN", size);
+            const std::uint64_t want =
+                XXH3_64bits_withSecret(t.data(), size, secret, sizeof secret);
+            differ += vesk::detail::key_of_made(t.data(), size) != want;
+            differ += size <= 16 && vesk::detail::key_of_8to16(t.data(), size) != want;
+          }
+          std::_Exit(!drawn_here   ? 2
+                     : differ != 0 ? 3
+                                   : key != XXH3_64bits_withSecret(text.data(), text.size(), secret,
+                                                                   sizeof secret));
         },
         ::testing::ExitedWithCode(0), "")
         << (interrupted ? "first request interrupted" : "");

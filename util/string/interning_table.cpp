@@ -64,7 +64,10 @@ Entry::Entry(const char* text, unsigned int size)
       mOwnsText(false) {}
 
 Entry::Entry(const Entry& other)
-    : AllocatorBase(other), mText(nullptr), mSize(other.mSize), mHash(other.mHash),
+    : AllocatorBase(other),
+      mText(nullptr),
+      mSize(other.mSize),
+      mHash(other.mHash),
       mOwnsText(true) {
   // The buffer needs one byte more than the text; a size with no room for it is refused
   // rather than wrapped to a buffer too small for the bytes.
@@ -96,85 +99,112 @@ Table::Table()
       mPreviousBucketCount(kInitialPreviousBucketCount),
       mRehashCount(0) {}
 
-const Entry* Table::intern(const char* text, unsigned int size) {
+// Texts of 8 to 16 bytes, the common identifiers, and of 17 to 48, longer names, are keyed
+// where XXH3 compiles to its path for their sizes alone, without a frame of its own (a call
+// into keyOf, with the registers it saves, costs a hit about a quarter of its time), and
+// compared as overlapping words, not by a call of memcmp: each size range in a function of its
+// own, flattened, so that none saves registers for another's path.
+__attribute__((noinline, flatten)) void Table::internShort(const Entry*& out, const char* text,
+                                                           unsigned int size) {
+  assert(text != nullptr && size - 8 <= 8);
+  findOrInsert(
+      out, text, size,
+      [](const char* t, unsigned int n) {
+        if (n - 8 > 8)
+          __builtin_unreachable();
+        return detail::key_of_8to16(t, n);
+      },
+      [](const Entry* record, const char* b, unsigned int n) {
+        // Read from right behind the record, where every record of a short text keeps it, not
+        // through the text pointer: one load fewer in the chain that waits for memory.
+        const char* a = reinterpret_cast<const char*>(record) + sizeof(Entry);
+        assert(a == record->text());
+        return ((word_of_8(a) ^ word_of_8(b)) | (word_of_8(a + n - 8) ^ word_of_8(b + n - 8))) == 0;
+      });
+}
+
+__attribute__((noinline, flatten)) void Table::internName(const Entry*& out, const char* text,
+                                                          unsigned int size) {
+  assert(text != nullptr && size - 17 <= 31);
+  findOrInsert(
+      out, text, size,
+      [](const char* t, unsigned int n) {
+        if (n - 17 > 31)
+          __builtin_unreachable();
+        return detail::key_of_made(t, n);
+      },
+      [](const Entry* record, const char* b, unsigned int n) {
+        const char* a = reinterpret_cast<const char*>(record) + sizeof(Entry);
+        assert(a == record->text());
+        // The first 16 bytes and the last 16, and for more than 32 the 16 from the 17th:
+        // together every byte.
+        std::uint64_t differ = (word_of_8(a) ^ word_of_8(b)) |
+                               (word_of_8(a + 8) ^ word_of_8(b + 8)) |
+                               (word_of_8(a + n - 16) ^ word_of_8(b + n - 16)) |
+                               (word_of_8(a + n - 8) ^ word_of_8(b + n - 8));
+        if (n > 32)
+          differ |=
+              (word_of_8(a + 16) ^ word_of_8(b + 16)) | (word_of_8(a + 24) ^ word_of_8(b + 24));
+        return differ == 0;
+      });
+}
+
+__attribute__((noinline)) void Table::internOther(const Entry*& out, const char* text,
+                                                  unsigned int size) {
   if (text == nullptr || size == 0) {
     text = "";
     size = 0;
   }
   if (size == kMaxSize)
     throw std::length_error("vesk::TableString: text of 4294967295 bytes");
-  // A lookup needs only the key of the index; the host hash, which places the record in its
-  // bucket, is computed when a record has to be made. A hit thus costs the key, one group of
-  // the index and the record.
-  // Texts of 8 to 16 bytes, the common identifiers, and of 17 to 48, longer names, are keyed
-  // where XXH3 compiles to its path for their sizes alone, without a frame of its own (a call
-  // into keyOf, with the registers it saves, costs a hit about a quarter of its time), and
-  // compared as overlapping words, not by a call of memcmp: each in its own findOrInsert, so
-  // that this function only picks one and saves no registers.
-  if (size - 8 <= 8) {
-    return findOrInsert(
-        text, size,
-        [](const char* t, unsigned int n) {
-          if (n - 8 > 8)
-            __builtin_unreachable();
-          return detail::key_of(t, n);
-        },
-        [](const Entry* record, const char* b, unsigned int n) {
-          // Read from right behind the record, where every record of a short text keeps it,
-          // not through the text pointer: one load fewer in the chain that waits for memory.
-          const char* a = reinterpret_cast<const char*>(record) + sizeof(Entry);
-          assert(a == record->text());
-          return ((word_of_8(a) ^ word_of_8(b)) | (word_of_8(a + n - 8) ^ word_of_8(b + n - 8))) ==
-                 0;
-        });
-  }
-  if (size - 17 <= 31) {
-    return findOrInsert(
-        text, size,
-        [](const char* t, unsigned int n) {
-          if (n - 17 > 31)
-            __builtin_unreachable();
-          return detail::key_of(t, n);
-        },
-        [](const Entry* record, const char* b, unsigned int n) {
-          const char* a = reinterpret_cast<const char*>(record) + sizeof(Entry);
-          assert(a == record->text());
-          // The first 16 bytes and the last 16, and for more than 32 the 16 from the 17th:
-          // together every byte.
-          std::uint64_t differ = (word_of_8(a) ^ word_of_8(b)) |
-                                 (word_of_8(a + 8) ^ word_of_8(b + 8)) |
-                                 (word_of_8(a + n - 16) ^ word_of_8(b + n - 16)) |
-                                 (word_of_8(a + n - 8) ^ word_of_8(b + n - 8));
-          if (n > 32)
-            differ |=
-                (word_of_8(a + 16) ^ word_of_8(b + 16)) | (word_of_8(a + 24) ^ word_of_8(b + 24));
-          return differ == 0;
-        });
-  }
-  return findOrInsert(
-      text, size, [](const char* t, unsigned int n) { return detail::RecordIndex::keyOf(t, n); },
+  if (size - 8 <= 8)
+    return internShort(out, text, size);
+  if (size - 17 <= 31)
+    return internName(out, text, size);
+  findOrInsert(
+      out, text, size,
+      [](const char* t, unsigned int n) { return detail::RecordIndex::keyOf(t, n); },
       [](const Entry* record, const char* b, unsigned int n) {
+        // A record of this text has it right behind, often reaching into the next cache
+        // line: ask for the line of its end together with the record's own, rather than once
+        // the record has told where its text is. A hint only. (The other sizes read their
+        // text from behind the record, loads the processor makes along with the record's.)
+        __builtin_prefetch(reinterpret_cast<const char*>(record) + sizeof(Entry) + n);
         return same_bytes(record->text(), b, n);
       });
 }
 
-// Out of line, one copy per size range, and for identifiers free of calls until it inserts,
-// so that a hit runs only a few dozen instructions. Flattened: XXH3 compiled in whole, of
-// which only the path for the range remains. (Left to itself, the compiler makes one copy of
-// XXH3 out of line for every size, and a hit pays a call and the tests of every path.)
+// Inline in each size range's function, which is flattened: XXH3 compiled in whole, of which
+// only the path for the range remains, and for identifiers free of calls until it inserts, so
+// that a hit runs only a few dozen instructions. (Left to itself, the compiler makes one copy
+// of XXH3 out of line for every size, and a hit pays a call and the tests of every path.)
 template <class KeyOf, class SameBytes>
-const Entry* Table::findOrInsert(const char* text, unsigned int size, KeyOf keyOf,
-                                 SameBytes sameBytes) {
+void Table::findOrInsert(const Entry*& out, const char* text, unsigned int size, KeyOf keyOf,
+                         SameBytes sameBytes) {
   const std::uint64_t key = keyOf(text, size);
+  // Most texts are found in the first group they probe: that probe alone is inline, and the
+  // key is not kept for an insertion, so that a hit needs few registers and saves none. Texts
+  // not found there continue in lookUpAndInsert.
+  const Entry* found = mRecords.findInFirstGroup(key, [&](const Entry* record) {
+    return record->size() == size && sameBytes(record, text, size);
+  });
+  if (found == nullptr)
+    return lookUpAndInsert(out, text, size);
+  out = found;
+}
+
+__attribute__((noinline)) void Table::lookUpAndInsert(const Entry*& out, const char* text,
+                                                      unsigned int size) {
+  // The key again, and the whole probe sequence, the first group too: work that only new
+  // texts and the few found past their first group do.
+  const std::uint64_t key = detail::RecordIndex::keyOf(text, size);
   if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
-        // A record of this text has it right behind, often reaching into the next cache
-        // line: ask for the line of its end together with the record's own, rather than
-        // once the record has told where its text is. A hint only.
-        __builtin_prefetch(reinterpret_cast<const char*>(record) + sizeof(Entry) + size);
-        return record->size() == size && sameBytes(record, text, size);
-      }))
-    return found;
-  return insert(text, size, key);
+        return record->size() == size && same_bytes(record->text(), text, size);
+      })) {
+    out = found;
+    return;
+  }
+  out = insert(text, size, key);
 }
 
 // The record and its text together, from the arena: the text, and the NUL that the zero fill

@@ -40,7 +40,20 @@ public:
   /// if there is none. Never null; throws std::length_error for a size of 4294967295 and
   /// std::bad_alloc when memory runs out. After either the table holds no new record and has
   /// not grown.
-  const Entry* intern(const char* text, unsigned int size);
+  const Entry* intern(const char* text, unsigned int size) {
+    const Entry* record = nullptr;
+    internInto(record, text, size);
+    return record;
+  }
+  /// intern, its result stored in `out` (unchanged if it throws): the callee stores, so that
+  /// a caller that would only store the result can hand over with a jump.
+  void internInto(const Entry*& out, const char* text, unsigned int size) {
+    // Identifiers of 8 to 16 bytes, most texts, go straight to their own lookup; the tests of
+    // the rest are made out of line.
+    if (text != nullptr && size - 8 <= 8)
+      return internShort(out, text, size);
+    internOther(out, text, size);
+  }
   /// Advances the bucket-count sequence one step and recounts the records by their stored
   /// hashes; returns the new count. Throws std::bad_alloc and leaves the table as it was
   /// when the new buckets cannot be allocated.
@@ -65,12 +78,19 @@ public:
   void releaseAfterFork() const { mLock.unlock(); }
 
 private:
-  // The record of the `size` bytes at `text` (non-null), inserted if there is none;
-  // `keyOf(text, size)` is their RecordIndex key and `sameBytes(record, text, size)` compares
-  // the bytes of a record of that size. Never inlined: see its definition.
+  // intern for a text of 8 to 16 bytes (`text` non-null), of 17 to 48, and of any other size.
+  void internShort(const Entry*& out, const char* text, unsigned int size);
+  void internName(const Entry*& out, const char* text, unsigned int size);
+  void internOther(const Entry*& out, const char* text, unsigned int size);
+  // The record of the `size` bytes at `text` (non-null), inserted if there is none, stored
+  // in `out`; `keyOf(text, size)` is their RecordIndex key and `sameBytes(record, text, size)`
+  // compares the bytes of a record of that size.
   template <class KeyOf, class SameBytes>
-  __attribute__((noinline, flatten)) const Entry* findOrInsert(const char* text, unsigned int size,
-                                                               KeyOf keyOf, SameBytes sameBytes);
+  void findOrInsert(const Entry*& out, const char* text, unsigned int size, KeyOf keyOf,
+                    SameBytes sameBytes);
+  // findOrInsert for a text not found in the first group it probes: the whole lookup, and
+  // the insertion if it misses.
+  void lookUpAndInsert(const Entry*& out, const char* text, unsigned int size);
   // grow(), leaving out `pending`, a record made but not yet counted (null for none), for
   // which room is made in the new counts: it is counted in without allocating.
   unsigned int grow(const Entry* pending);

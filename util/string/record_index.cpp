@@ -36,6 +36,9 @@ KeySecret::KeySecret() {
       byte = static_cast<unsigned char>(state >> 56);
     }
   }
+  flip4to8 = XXH_readLE64(bytes + 8) ^ XXH_readLE64(bytes + 16);
+  flip9to16Low = XXH_readLE64(bytes + 24) ^ XXH_readLE64(bytes + 32);
+  flip9to16High = XXH_readLE64(bytes + 40) ^ XXH_readLE64(bytes + 48);
 }
 
 std::atomic<const KeySecret*> gKeySecret{nullptr};
@@ -50,7 +53,10 @@ __attribute__((noinline)) std::uint64_t RecordIndex::keyOf(const char* text, std
   return key_of(text, size);
 }
 
-RecordIndex::RecordIndex() : mSlots(makeSlots(kFirstGroups)) {}
+RecordIndex::RecordIndex() : mSlots(makeSlots(kFirstGroups)) {
+  if (gKeySecret.load(std::memory_order_acquire) == nullptr)
+    make_key_secret();
+}
 
 RecordIndex::~RecordIndex() {
   unmap(&current(), bytesOf(current()));

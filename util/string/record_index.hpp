@@ -26,6 +26,12 @@ namespace vesk::detail {
 struct KeySecret {
   KeySecret();
   unsigned char bytes[XXH3_SECRET_DEFAULT_SIZE];
+  // What XXH3 derives from the bytes for texts of 4 to 8 bytes and of 9 to 16 (the secret's
+  // words 8 to 16 and 16 to 24 xor-ed; 24 to 32 and 32 to 40; 40 to 48 and 48 to 56), made
+  // once, so that keying such a text reads one word of the secret per half, not two.
+  std::uint64_t flip4to8;
+  std::uint64_t flip9to16Low;
+  std::uint64_t flip9to16High;
 };
 
 /// The process's secret, made on the first call. Never inlined: only the first use gets here.
@@ -45,6 +51,30 @@ inline std::uint64_t key_of(const char* text, std::size_t size) {
   return XXH3_64bits_withSecret(text, size, secret->bytes, sizeof secret->bytes);
 }
 
+/// key_of where a RecordIndex exists, whose construction made the secret: no test and no
+/// call, so that a lookup makes no call it must save registers for.
+inline std::uint64_t key_of_made(const char* text, std::size_t size) {
+  const KeySecret* secret = gKeySecret.load(std::memory_order_acquire);
+  assert(secret != nullptr);
+  return XXH3_64bits_withSecret(text, size, secret->bytes, sizeof secret->bytes);
+}
+
+/// key_of_made for a text of 8 to 16 bytes: the same key, from XXH3's formulas for the two
+/// sizes with the secret's derived words.
+inline std::uint64_t key_of_8to16(const char* text, std::size_t size) {
+  assert(size - 8 <= 8);
+  const KeySecret* secret = gKeySecret.load(std::memory_order_acquire);
+  assert(secret != nullptr);
+  const auto* in = reinterpret_cast<const xxh_u8*>(text);
+  if (size == 8) {
+    const xxh_u64 word = XXH_readLE32(in + 4) + (xxh_u64{XXH_readLE32(in)} << 32);
+    return XXH3_rrmxmx(word ^ secret->flip4to8, 8);
+  }
+  const xxh_u64 low = XXH_readLE64(in) ^ secret->flip9to16Low;
+  const xxh_u64 high = XXH_readLE64(in + size - 8) ^ secret->flip9to16High;
+  return XXH3_avalanche(size + XXH_swap64(low) + high + XXH3_mul128_fold64(low, high));
+}
+
 /// The records by their texts, for lookups: open addressing over groups of 7 slots, each slot
 /// a record pointer with a control byte (0 for a free slot, else 0x80 and 7 bits of the
 /// record's key), a group's control bytes and slots in one cache line. A text's key (keyOf)
@@ -62,7 +92,8 @@ inline std::uint64_t key_of(const char* text, std::size_t size) {
 /// again under the table's lock.
 class RecordIndex {
 public:
-  /// 56 free slots; throws std::bad_alloc when they cannot be allocated.
+  /// 56 free slots, and the process's secret if not yet made; throws std::bad_alloc when the
+  /// slots cannot be allocated.
   RecordIndex();
   RecordIndex(const RecordIndex&) = delete;
   RecordIndex& operator=(const RecordIndex&) = delete;
@@ -78,23 +109,24 @@ public:
   const table_string::Entry* find(std::uint64_t key, Same same) const {
     const Slots& slots = *mSlots.load(std::memory_order_acquire);
     std::size_t group = static_cast<std::size_t>(key) & slots.groupMask;
-    const std::uint8_t control = controlOf(key);
+    const std::uint64_t pattern = patternOf(key);
     for (std::size_t step = 1;; ++step) {
-      const Group& at = slots.groups()[group];
-      // Acquire: the records of the control bytes seen are seen too, and what they point to.
-      const Masks masks = scan(at.controls.load(std::memory_order_acquire), control);
-      for (unsigned int match = masks.matching; match != 0; match &= match - 1) {
-        const table_string::Entry* record =
-            at.records[__builtin_ctz(match)].load(std::memory_order_relaxed);
-        // Null once replaced slots have given their memory back after their control bytes
-        // were read.
-        if (record != nullptr && same(record))
-          return record;
-      }
-      if (masks.free != 0)
-        return nullptr;
+      const Probe probe = probeGroup(slots.groups()[group], pattern, same);
+      if (probe.record != nullptr || probe.ended)
+        return probe.record;
       group = (group + step) & slots.groupMask;
     }
+  }
+
+  /// find in the first group of `key`'s probe sequence alone: the record found there, or null
+  /// (then the record may still lie in a later group). Most lookups end there, and it needs
+  /// fewer registers than find's loop.
+  template <class Same>
+  const table_string::Entry* findInFirstGroup(std::uint64_t key, Same same) const {
+    const Slots& slots = *mSlots.load(std::memory_order_acquire);
+    return probeGroup(slots.groups()[static_cast<std::size_t>(key) & slots.groupMask],
+                      patternOf(key), same)
+        .record;
   }
 
   /// The number of records.
@@ -142,19 +174,48 @@ private:
   static std::uint8_t controlOf(std::uint64_t key) {
     return static_cast<std::uint8_t>(0x80u | (key >> 57));
   }
-  // Bit i of `matching` is set when control byte i of a group is `control`, bit i of `free`
-  // when slot i is free; i < kSlots.
+  // The control byte of `key` in every byte of a word: one multiplication, where a byte
+  // broadcast into a vector takes several shuffles.
+  static std::uint64_t patternOf(std::uint64_t key) {
+    return ((key >> 57) | 0x80u) * 0x0101010101010101u;
+  }
+  // What a group gave a probe: the record found, or null and whether the group has a free
+  // slot, which ends the search.
+  struct Probe {
+    const table_string::Entry* record;
+    bool ended;
+  };
+  // The first record of `at` whose control byte is that in `pattern` and for which
+  // `same(record)` holds, or null and whether `at` has a free slot.
+  template <class Same>
+  static Probe probeGroup(const Group& at, std::uint64_t pattern, Same same) {
+    // Acquire: the records of the control bytes seen are seen too, and what they point to.
+    const Masks masks = scan(at.controls.load(std::memory_order_acquire), pattern);
+    for (unsigned int match = masks.matching; match != 0; match &= match - 1) {
+      const table_string::Entry* record =
+          at.records[__builtin_ctz(match)].load(std::memory_order_relaxed);
+      // Null once replaced slots have given their memory back after their control bytes
+      // were read.
+      if (record != nullptr && same(record))
+        return {record, false};
+    }
+    return {nullptr, masks.free != 0};
+  }
+  // Bit i of `matching` is set when control byte i of a group is the byte of `pattern` (see
+  // patternOf), bit i of `free` when slot i is free; i < kSlots.
   struct Masks {
     unsigned int matching;
     unsigned int free;
   };
-  static Masks scan(std::uint64_t controls, std::uint8_t control) {
+  static Masks scan(std::uint64_t controls, std::uint64_t pattern) {
 #ifdef __SSE2__
     const __m128i bytes = _mm_cvtsi64_si128(static_cast<long long>(controls));
-    const auto matching = static_cast<unsigned int>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(control)))));
+    const __m128i wanted = _mm_cvtsi64_si128(static_cast<long long>(pattern));
+    const auto matching =
+        static_cast<unsigned int>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)));
     return {matching & kSlotBits, ~static_cast<unsigned int>(_mm_movemask_epi8(bytes)) & kSlotBits};
 #else
+    const auto control = static_cast<std::uint8_t>(pattern);
     Masks masks{0, 0};
     for (unsigned int i = 0; i < kSlots; ++i) {
       const auto byte = static_cast<std::uint8_t>(controls >> (8 * i));

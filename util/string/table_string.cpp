@@ -50,6 +50,22 @@ __attribute__((noinline)) table_string::Table& create_table() {
   return *table;
 }
 
+// intern_into when no table exists yet: kept out of line, so that intern_into makes only
+// jumps.
+__attribute__((noinline, cold)) void intern_creating(const table_string::Entry*& out,
+                                                     const char* text, unsigned int size) {
+  create_table().internInto(out, text, size);
+}
+
+// The record of the `size` bytes at `text`, stored in `out`: with the table made, a load, a
+// test and a jump to the lookup, which stores it.
+void intern_into(const table_string::Entry*& out, const char* text, unsigned int size) {
+  table_string::Table* table = gTable.load(std::memory_order_acquire);
+  if (__builtin_expect(table == nullptr, 0))
+    return intern_creating(out, text, size);
+  table->internInto(out, text, size);
+}
+
 }  // namespace
 
 table_string::Table& TableString::table() {
@@ -57,20 +73,22 @@ table_string::Table& TableString::table() {
   return table != nullptr ? *table : create_table();
 }
 
-TableString::TableString() : mEntry(table().intern(nullptr, 0)) {}
+TableString::TableString() { intern_into(mEntry, nullptr, 0); }
 
 // Measured at full width: the host's 32-bit strlen would wrap a longer text to a short one.
-TableString::TableString(const char* text)
-    : mEntry(table().intern(text, text != nullptr ? checked_size(std::strlen(text)) : 0)) {}
+TableString::TableString(const char* text) {
+  intern_into(mEntry, text, text != nullptr ? checked_size(std::strlen(text)) : 0);
+}
 
-TableString::TableString(const char* text, unsigned int size)
-    : mEntry(table().intern(text, size)) {}
+TableString::TableString(const char* text, unsigned int size) { intern_into(mEntry, text, size); }
 
-TableString::TableString(const std::string& text)
-    : mEntry(table().intern(text.data(), checked_size(text.size()))) {}
+TableString::TableString(const std::string& text) {
+  intern_into(mEntry, text.data(), checked_size(text.size()));
+}
 
-TableString::TableString(std::string_view text)
-    : mEntry(table().intern(text.data(), checked_size(text.size()))) {}
+TableString::TableString(std::string_view text) {
+  intern_into(mEntry, text.data(), checked_size(text.size()));
+}
 
 void TableString::stats(std::ostream& out) { table().printStats(out); }
 
