@@ -182,21 +182,25 @@ template <class KeyOf, class SameBytes>
 void Table::findOrInsert(const Entry*& out, const char* text, unsigned int size, KeyOf keyOf,
                          SameBytes sameBytes) {
   const std::uint64_t key = keyOf(text, size);
-  // Most texts are found in the first group they probe: that probe alone is inline, and the
-  // key is not kept for an insertion, so that a hit needs few registers and saves none. Texts
-  // not found there continue in lookUpAndInsert.
-  const Entry* found = mRecords.findInFirstGroup(key, [&](const Entry* record) {
+  // Most texts are found in the first group they probe, or found absent there: that probe
+  // alone is inline, so that a hit needs few registers and saves none. Texts not decided
+  // there continue in lookUpAndInsert.
+  const detail::RecordIndex::Probe first = mRecords.findInFirstGroup(key, [&](const Entry* record) {
     return record->size() == size && sameBytes(record, text, size);
   });
-  if (found == nullptr)
-    return lookUpAndInsert(out, text, size);
-  out = found;
+  if (first.record != nullptr) {
+    out = first.record;
+    return;
+  }
+  if (first.ended)
+    return insertInto(out, text, size, key);
+  lookUpAndInsert(out, text, size);
 }
 
 __attribute__((noinline)) void Table::lookUpAndInsert(const Entry*& out, const char* text,
                                                       unsigned int size) {
-  // The key again, and the whole probe sequence, the first group too: work that only new
-  // texts and the few found past their first group do.
+  // The key again, and the whole probe sequence, the first group too: work that only the few
+  // texts not decided in their first group do.
   const std::uint64_t key = detail::RecordIndex::keyOf(text, size);
   if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
         return record->size() == size && same_bytes(record->text(), text, size);
@@ -204,6 +208,11 @@ __attribute__((noinline)) void Table::lookUpAndInsert(const Entry*& out, const c
     out = found;
     return;
   }
+  insertInto(out, text, size, key);
+}
+
+__attribute__((noinline)) void Table::insertInto(const Entry*& out, const char* text,
+                                                 unsigned int size, std::uint64_t key) {
   out = insert(text, size, key);
 }
 

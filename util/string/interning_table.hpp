@@ -88,9 +88,11 @@ private:
   template <class KeyOf, class SameBytes>
   void findOrInsert(const Entry*& out, const char* text, unsigned int size, KeyOf keyOf,
                     SameBytes sameBytes);
-  // findOrInsert for a text not found in the first group it probes: the whole lookup, and
-  // the insertion if it misses.
+  // findOrInsert for a text neither found in the first group it probes nor shown absent by a
+  // free slot there: the whole lookup, and the insertion if it misses.
   void lookUpAndInsert(const Entry*& out, const char* text, unsigned int size);
+  // insert, its result stored in `out`.
+  void insertInto(const Entry*& out, const char* text, unsigned int size, std::uint64_t key);
   // grow(), leaving out `pending`, a record made but not yet counted (null for none), for
   // which room is made in the new counts: it is counted in without allocating.
   unsigned int grow(const Entry* pending);

@@ -118,15 +118,18 @@ public:
     }
   }
 
-  /// find in the first group of `key`'s probe sequence alone: the record found there, or null
-  /// (then the record may still lie in a later group). Most lookups end there, and it needs
-  /// fewer registers than find's loop.
+  /// find in the first group of `key`'s probe sequence alone, which is where most lookups
+  /// end: the record found there, or null and whether the group has a free slot (then no
+  /// later group holds the record). Fewer registers than find's loop.
+  struct Probe {
+    const table_string::Entry* record;
+    bool ended;
+  };
   template <class Same>
-  const table_string::Entry* findInFirstGroup(std::uint64_t key, Same same) const {
+  Probe findInFirstGroup(std::uint64_t key, Same same) const {
     const Slots& slots = *mSlots.load(std::memory_order_acquire);
     return probeGroup(slots.groups()[static_cast<std::size_t>(key) & slots.groupMask],
-                      patternOf(key), same)
-        .record;
+                      patternOf(key), same);
   }
 
   /// The number of records.
@@ -179,21 +182,16 @@ private:
   static std::uint64_t patternOf(std::uint64_t key) {
     return ((key >> 57) | 0x80u) * 0x0101010101010101u;
   }
-  // What a group gave a probe: the record found, or null and whether the group has a free
-  // slot, which ends the search.
-  struct Probe {
-    const table_string::Entry* record;
-    bool ended;
-  };
   // The first record of `at` whose control byte is that in `pattern` and for which
   // `same(record)` holds, or null and whether `at` has a free slot.
   template <class Same>
   static Probe probeGroup(const Group& at, std::uint64_t pattern, Same same) {
     // Acquire: the records of the control bytes seen are seen too, and what they point to.
     const Masks masks = scan(at.controls.load(std::memory_order_acquire), pattern);
-    for (unsigned int match = masks.matching; match != 0; match &= match - 1) {
+    for (std::uint64_t match = masks.matching; match != 0; match &= match - 1) {
       const table_string::Entry* record =
-          at.records[__builtin_ctz(match)].load(std::memory_order_relaxed);
+          at.records[static_cast<unsigned int>(__builtin_ctzll(match))].load(
+              std::memory_order_relaxed);
       // Null once replaced slots have given their memory back after their control bytes
       // were read.
       if (record != nullptr && same(record))
