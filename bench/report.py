@@ -7,8 +7,9 @@ curves and the summary table of README.md.
 RESULTS holds PROGRAM.json (Google Benchmark's JSON output) and PROGRAM.load-before /
 PROGRAM.load-after (the load average around the run) for each program; scripts/run-benchmarks
 writes them. What to show comes from the programs themselves: each declares its tables, the
-comparisons of the library against a peer in them, its lines of the summary and its curves in
-the context of its JSON output (bench/report_context.hpp), in the order the page shows them.
+comparisons of the library against a peer in them, its lines of the summary, its curves and its
+models in the context of its JSON output (bench/report_context.hpp), in the order the page shows
+them.
 The compiler and the flags of the run come from the environment variables VESK_BENCH_COMPILER
 and VESK_BENCH_FLAGS. A quick run (VESK_BENCH_QUICK set to anything but 0) writes beside the
 results and leaves README.md alone.
@@ -92,6 +93,110 @@ def table(header, rows):
     out = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
     out += ["| " + " | ".join(row) + " |" for row in rows]
     return "\n".join(out)
+
+
+# ----- a lock past the threads measured ----------------------------------------------------------
+
+def amdahl_speedup(serial, threads):
+    """The speedup over one thread of `threads` threads when the fraction `serial` of the work
+    runs one thread at a time (Amdahl's law)."""
+    return 1.0 / (serial + (1.0 - serial) / threads)
+
+
+def queue_speedup(work, demand, threads):
+    """The speedup over one thread of `threads` threads, each doing `work` ns of its own per
+    operation and holding one lock for `demand` ns: exact mean-value analysis of the closed queue
+    at the lock (response R(n) = D (1 + Q(n-1)), throughput X(n) = n / (Z + R(n)), queue
+    Q(n) = X(n) R(n)), over one thread's throughput 1 / (Z + D)."""
+    queue = throughput = 0.0
+    for n in range(1, threads + 1):
+        response = demand * (1.0 + queue)
+        throughput = n / (work + response)
+        queue = throughput * response
+    return throughput * (work + demand)
+
+
+def lock_hold_time(insert, outside, insert_two_threads):
+    """The time an insertion holds the lock, in ns, two ways: one thread's insertion less the
+    parts measured outside the lock; and Amdahl's serial fraction s = 2 / S(2) - 1 of two
+    threads inserting, times one thread's insertion. Returns both and the larger, which the
+    model uses: the first charges the lock with whatever the parts measured alone leave out, the
+    second with whatever else keeps two threads from scaling."""
+    by_subtraction = max(0.0, insert - outside)
+    serial = min(1.0, max(0.0, 2.0 * insert_two_threads / insert - 1.0))
+    by_amdahl = serial * insert
+    return by_subtraction, by_amdahl, max(by_subtraction, by_amdahl)
+
+
+def share_name(share):
+    return f"{share * 100:g} %"
+
+
+def speedups(work, demand, threads):
+    """(Amdahl's, the queue's) speedup over one thread of `threads` threads, each operation doing
+    `work` ns without the lock and `demand` ns under it."""
+    return amdahl_speedup(demand / (work + demand), threads), queue_speedup(work, demand, threads)
+
+
+def lock_model_inputs(declaration, measured):
+    """The rows of a lock_model's inputs, with the lock's hold time per insertion estimated both
+    ways, and the larger of the two (None when a figure is missing). `measured` holds the
+    figures' values by the declaration's keys."""
+    hit, insert, outside = measured["hit"], measured["insert"], measured["outside_lock"]
+    rows = [[declaration["hit"]["what"], show_time(hit)],
+            [declaration["insert"]["what"], show_time(insert)]]
+    rows += [[figure["what"], show_time(value)]
+             for figure, value in zip(declaration["outside_lock"], outside)]
+    if None in (hit, insert, measured["insert_two_threads"], *outside):
+        return rows, None
+    by_subtraction, by_amdahl, hold = lock_hold_time(insert, sum(outside), measured["insert_two_threads"])
+    rows += [
+        ["lock held per insertion: one thread's insertion less the parts without the lock",
+         show_time(by_subtraction)],
+        [declaration["insert_two_threads"]["what"] + ": speedup S(2) over one thread",
+         f"{insert / measured['insert_two_threads']:.2f}"],
+        ["lock held per insertion by Amdahl's law: (2 / S(2) − 1) × one thread's insertion",
+         show_time(by_amdahl)],
+        ["**lock held per insertion: the larger of the two, used below**", show_time(hold)]]
+    return rows, hold
+
+
+def lock_model_predictions(declaration, measured, hold):
+    """The tables of a lock_model's load per operation for each share of insertions, of the
+    predicted speedups, and of the check at two threads against the measured speedups."""
+    hit, insert, shares, mix_share = (measured["hit"], measured["insert"], declaration["shares"],
+                                      declaration["mix_share"])
+    # Per operation, the work of its own (a lookup, or an insertion's part without the lock)
+    # and the lock's.
+    loads = {share: ((1 - share) * hit + share * (insert - hold), share * hold)
+             for share in shares + [mix_share]}
+    load_rows = []
+    for share in shares:
+        work, demand = loads[share]
+        load_rows.append([share_name(share), show_time(work), show_time(demand),
+                          f"{demand / (work + demand):.3f}",
+                          f"{(work + demand) / demand:.1f}" if demand else "none"])
+    prediction_rows = [[str(n)] + [f"{x:.2f}" for share in shares for x in speedups(*loads[share], n)]
+                       for n in declaration["threads"]]
+
+    def measured_speedup(one, two):
+        r = ratio(measured[one], measured[two])
+        return "n/a" if r is None else f"{r:.2f}"
+
+    check_rows = [
+        [f"{declaration['mix_two_threads']['what']} ({share_name(mix_share)} insertions)"]
+        + [f"{x:.2f}" for x in speedups(*loads[mix_share], 2)]
+        + [measured_speedup("mix", "mix_two_threads")],
+        [f"{declaration['hit_two_threads']['what']} (no lock)", "2.00", "2.00",
+         measured_speedup("hit", "hit_two_threads")]]
+    return [
+        ("Load per operation", ["insertions", "work without the lock, Z", "lock, D",
+                                "serial fraction D / (Z + D)", "ceiling (Z + D) / D"], load_rows),
+        ("Predicted speedup over one thread",
+         ["threads"] + [f"{share_name(share)} insertions, {law}" for share in shares
+                        for law in ("Amdahl", "queue")], prediction_rows),
+        ("Check at two threads: speedup over one thread",
+         ["operations", "Amdahl", "queue", "measured"], check_rows)]
 
 
 # ----- results -----------------------------------------------------------------------------------
@@ -200,6 +305,10 @@ class Page:
                 self.close(open_table)
                 open_table = None
                 self.curve(program, declaration)
+            elif kind == "lock_model":
+                self.close(open_table)
+                open_table = None
+                self.lock_model(program, declaration)
         self.close(open_table)
 
     def close(self, open_table):
@@ -257,7 +366,7 @@ class Page:
         figure.tight_layout()
         figure.savefig(os.path.join(self.curve_dir, declaration["picture"]), dpi=90)
         plt.close(figure)
-        self.sections.append(dict(declaration, tables=tables))
+        self.sections.append(dict(declaration, heading="Curve", tables=tables))
 
     def points(self, program, measure, series):
         """x -> the panel's measure of each run of the series."""
@@ -270,6 +379,21 @@ class Page:
             ns = self.results.value(program, name)
             out[x] = None if not ns else x / ns * 1e9 if measure == "rate" else ns / x
         return out
+
+    def lock_model(self, program, declaration):
+        """The model's tables from the means of the repetitions, which count a table's growths
+        in full."""
+        def mean(figure):
+            return self.results.value(program, figure["benchmark"], figure["counter"], "mean")
+
+        measured = {key: mean(declaration[key]) for key in
+                    ("hit", "hit_two_threads", "insert", "insert_two_threads", "mix", "mix_two_threads")}
+        measured["outside_lock"] = [mean(figure) for figure in declaration["outside_lock"]]
+        inputs, hold = lock_model_inputs(declaration, measured)
+        tables = [("Inputs", ["input", "mean"], inputs)]
+        if hold is not None:
+            tables += lock_model_predictions(declaration, measured, hold)
+        self.sections.append(dict(declaration, heading="Model", tables=tables))
 
     @staticmethod
     def curve_table(panel, points):
@@ -295,8 +419,9 @@ class Page:
         out = []
         for section in self.sections:
             if "tables" in section:
-                out += [f"## Curve: {section['title']}", "", section["note"], "",
-                        f"![{section['title']}](benchmark-curves/{section['picture']})", ""]
+                out += [f"## {section['heading']}: {section['title']}", "", section["note"], ""]
+                if "picture" in section:
+                    out += [f"![{section['title']}](benchmark-curves/{section['picture']})", ""]
                 for title, header, rows in section["tables"]:
                     out += [f"### {title}", "", table(header, rows), ""]
             elif section["rows"]:

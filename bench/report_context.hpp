@@ -1,5 +1,6 @@
 // What a benchmark program tells bench/report.py to show: its tables of ours against a peer, the
-// lines of the summary and its curves, written into the context of Google Benchmark's JSON output.
+// lines of the summary, its curves and its models, written into the context of Google
+// Benchmark's JSON output.
 // A comparison is declared here once, beside the benchmarks it pairs; the report names none.
 #ifndef VESK_BENCH_REPORT_CONTEXT_HPP
 #define VESK_BENCH_REPORT_CONTEXT_HPP
@@ -56,6 +57,27 @@ struct Panel {
   std::string measure;
   bool y_log = true;
   std::vector<Series> series;
+};
+
+/// The measured inputs of a model of a table whose lookups take no lock and whose insertions
+/// take one lock, past the threads a machine has (see lock_model). Each is a time per
+/// operation in nanoseconds, as counters of the benchmarks name them.
+struct LockModelInputs {
+  /// An operation that takes no lock (finding a present text) on one thread, and the same
+  /// operations on two threads: the time on the clock per operation, both threads together.
+  Figure hit;
+  Figure hit_two_threads;
+  /// An operation that takes the lock (interning a new text) on one thread, and on two.
+  Figure insert;
+  Figure insert_two_threads;
+  /// The parts of an insertion that run without the lock, each measured alone; the lock is
+  /// held for the rest of `insert`.
+  std::vector<Figure> outside_lock;
+  /// A mix of both on one thread and on two, `mix_share` of its operations insertions: the
+  /// model's prediction for two threads is checked against it.
+  double mix_share;
+  Figure mix;
+  Figure mix_two_threads;
 };
 
 namespace detail {
@@ -143,6 +165,36 @@ inline void curve(const std::string& title, const std::string& note, const std::
     json += "]}";
   }
   detail::declare(json + "]}");
+}
+
+/// A model of how the table scales to `threads` threads with `shares` of its operations
+/// insertions, from `inputs`, the means of the repetitions (a table's growths fall into some
+/// repetitions only): the lock's hold time per insertion, taken from one thread and, by
+/// Amdahl's law, from two threads inserting; then the speedup over one thread by Amdahl's law
+/// and by a closed queue at the lock (mean-value analysis), checked against the mix measured
+/// on two threads. The report shows the inputs, the predictions and the check, with `note`.
+inline void lock_model(const std::string& title, const std::string& note,
+                       const LockModelInputs& inputs, const std::vector<int>& threads,
+                       const std::vector<double>& shares) {
+  const auto numbers = [](const auto& values) {
+    std::string out = "[";
+    for (const auto& v : values)
+      out += (&v == values.data() ? "" : ",") + std::to_string(v);
+    return out + "]";
+  };
+  std::string outside = "[";
+  for (const Figure& f : inputs.outside_lock)
+    outside += (&f == inputs.outside_lock.data() ? "" : ",") + detail::figure(f);
+  outside += "]";
+  detail::declare("{" + detail::field("kind", "lock_model") + "," + detail::field("title", title) +
+                  "," + detail::field("note", note) + ",\"hit\":" + detail::figure(inputs.hit) +
+                  ",\"hit_two_threads\":" + detail::figure(inputs.hit_two_threads) +
+                  ",\"insert\":" + detail::figure(inputs.insert) + ",\"insert_two_threads\":" +
+                  detail::figure(inputs.insert_two_threads) + ",\"outside_lock\":" + outside +
+                  ",\"mix_share\":" + std::to_string(inputs.mix_share) +
+                  ",\"mix\":" + detail::figure(inputs.mix) +
+                  ",\"mix_two_threads\":" + detail::figure(inputs.mix_two_threads) +
+                  ",\"threads\":" + numbers(threads) + ",\"shares\":" + numbers(shares) + "}");
 }
 
 }  // namespace vesk::bench::report

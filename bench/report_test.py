@@ -54,6 +54,22 @@ class ReportOfFixedResults(unittest.TestCase):
         self.assertIn("| 16 B | 400 MB/s | 320 MB/s | **1.25** |", self.page)
         self.assertIn("| 1 KiB | 1.02 GB/s | 2.05 GB/s | **0.50** |", self.page)
 
+    def test_a_lock_model_shows_its_inputs_predictions_and_check(self):
+        model = self.page.split("## Model: A lock", 1)[1]
+        for row in (
+                # one thread's 400 ns less 20 and 80 outside the lock, above Amdahl's
+                # (2 x 250 / 400 - 1) x 400 = 100
+                "| **lock held per insertion: the larger of the two, used below** | 300 ns |",
+                # Z = 0.9 x 80 + 0.1 x (400 - 300), D = 0.1 x 300
+                "| 10 % | 82 ns | 30 ns | 0.268 | 3.7 |",
+                # Amdahl 1 / (s + (1 - s) / n); the queue by mean-value analysis, which at 64
+                # threads has reached the ceiling
+                "| 2 | 1.58 | 1.87 |",
+                "| 64 | 3.58 | 3.73 |",
+                "| mix, 2 threads (10 % insertions) | 1.58 | 1.87 | 1.60 |",
+                "| hit, 2 threads (no lock) | 2.00 | 2.00 | 2.00 |"):
+            self.assertIn(row, model)
+
     def test_a_benchmark_no_declaration_names_is_still_shown(self):
         others = self.page.split("## Other figures", 1)[1]
         self.assertIn("| first_bench | `BM_Unpaired` | 7 ns |", others)
