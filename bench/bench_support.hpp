@@ -1,14 +1,18 @@
 // What the benchmark programs share: inputs that are the same on every run, the timing of ours
-// and a peer in turns, the sizes of the curves, and the main that declares what the report shows.
+// and a peer in turns, work in a child process, the sizes of the curves, and the main that
+// declares what the report shows.
 #ifndef VESK_BENCH_BENCH_SUPPORT_HPP
 #define VESK_BENCH_BENCH_SUPPORT_HPP
 
 #include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <sstream>
@@ -116,6 +120,37 @@ TurnFigures take_turns(int turns, Ours ours, Peer peer) {
   };
   return TurnFigures{at(ours_times, 2), at(peer_times, 2), at(ratios, 2), at(ratios, 1),
                      at(ratios, 3),     ratios.front(),    ratios.back(), turns};
+}
+
+/// Runs `work` in a child process forked from this one, which starts with a copy of everything
+/// this process holds (the process-wide interning table included) and leaves it unchanged, and
+/// returns what `work` returned (plain bytes, sent back through a pipe), or `failed` when the
+/// child did not finish. Fork only while this process runs no other thread.
+template <class Result, class Work>
+Result in_child(Work work, Result failed) {
+  int channel[2];
+  if (pipe(channel) != 0)
+    return failed;
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    Result result = failed;
+    try {
+      result = work();
+    } catch (...) {
+    }
+    const ssize_t written = write(channel[1], &result, sizeof result);
+    _exit(written == static_cast<ssize_t>(sizeof result) ? 0 : 1);
+  }
+  close(channel[1]);
+  Result result = failed;
+  if (child < 0 || read(channel[0], &result, sizeof result) != static_cast<ssize_t>(sizeof result))
+    result = failed;
+  close(channel[0]);
+  if (child > 0)
+    waitpid(child, nullptr, 0);
+  return result;
 }
 
 /// The first `size` bytes of one process-wide pseudo-random buffer, for the sizes of the
