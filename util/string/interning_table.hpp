@@ -48,10 +48,12 @@ public:
   /// intern, its result stored in `out` (unchanged if it throws): the callee stores, so that
   /// a caller that would only store the result can hand over with a jump.
   void internInto(const Entry*& out, const char* text, unsigned int size) {
-    // Identifiers of 8 to 16 bytes, most texts, go straight to their own lookup; the tests of
-    // the rest are made out of line.
+    // Identifiers of 8 to 16 bytes, most texts, and names of 17 to 48 go straight to their
+    // own lookups; the tests of the rest are made out of line.
     if (text != nullptr && size - 8 <= 8)
       return internShort(out, text, size);
+    if (text != nullptr && size - 17 <= 31)
+      return internName(out, text, size);
     internOther(out, text, size);
   }
   /// Advances the bucket-count sequence one step and recounts the records by their stored
