@@ -194,14 +194,13 @@ void Table::findOrInsert(const Entry*& out, const char* text, unsigned int size,
   }
   if (first.ended)
     return insertInto(out, text, size, key);
-  lookUpAndInsert(out, text, size);
+  lookUpAndInsert(out, text, size, key);
 }
 
 __attribute__((noinline)) void Table::lookUpAndInsert(const Entry*& out, const char* text,
-                                                      unsigned int size) {
-  // The key again, and the whole probe sequence, the first group too: work that only the few
-  // texts not decided in their first group do.
-  const std::uint64_t key = detail::RecordIndex::keyOf(text, size);
+                                                      unsigned int size, std::uint64_t key) {
+  // The whole probe sequence, the first group again too: work that only the few texts not
+  // decided in their first group do.
   if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
         return record->size() == size && same_bytes(record->text(), text, size);
       })) {

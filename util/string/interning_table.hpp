@@ -90,9 +90,9 @@ private:
   template <class KeyOf, class SameBytes>
   void findOrInsert(const Entry*& out, const char* text, unsigned int size, KeyOf keyOf,
                     SameBytes sameBytes);
-  // findOrInsert for a text neither found in the first group it probes nor shown absent by a
-  // free slot there: the whole lookup, and the insertion if it misses.
-  void lookUpAndInsert(const Entry*& out, const char* text, unsigned int size);
+  // findOrInsert for a text (of key `key`) neither found in the first group it probes nor
+  // shown absent by a free slot there: the whole lookup, and the insertion if it misses.
+  void lookUpAndInsert(const Entry*& out, const char* text, unsigned int size, std::uint64_t key);
   // insert, its result stored in `out`.
   void insertInto(const Entry*& out, const char* text, unsigned int size, std::uint64_t key);
   // grow(), leaving out `pending`, a record made but not yet counted (null for none), for
