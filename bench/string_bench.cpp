@@ -16,7 +16,6 @@
 #include <absl/container/flat_hash_set.h>
 #include <benchmark/benchmark.h>
 #include <malloc.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -36,6 +35,7 @@ namespace {
 
 using vesk::bench::identifiers;
 using vesk::bench::kTexts;
+using vesk::bench::in_child;
 
 // The present texts as separate copies in shuffled order, so a lookup's key is never the
 // stored text itself and consecutive lookups land in unrelated places.
@@ -196,35 +196,6 @@ bool table_is_empty() {
   std::ostringstream out;
   vesk::TableString::stats(out);
   return out.str().find("at least one entry : 0\n") != std::string::npos;
-}
-
-// Runs `work` in a child process forked from this one, and returns what it returned (plain
-// bytes, sent back through a pipe), or `failed` when the child did not finish.
-template <class Result, class Work>
-Result in_child(Work work, Result failed) {
-  int channel[2];
-  if (pipe(channel) != 0)
-    return failed;
-  std::fflush(stdout);
-  const pid_t child = fork();
-  if (child == 0) {
-    close(channel[0]);
-    Result result = failed;
-    try {
-      result = work();
-    } catch (...) {
-    }
-    const ssize_t written = write(channel[1], &result, sizeof result);
-    _exit(written == static_cast<ssize_t>(sizeof result) ? 0 : 1);
-  }
-  close(channel[1]);
-  Result result = failed;
-  if (child < 0 || read(channel[0], &result, sizeof result) != static_cast<ssize_t>(sizeof result))
-    result = failed;
-  close(channel[0]);
-  if (child > 0)
-    waitpid(child, nullptr, 0);
-  return result;
 }
 
 // Interns `texts` in a child process, into its fresh table; the seconds taken and the
