@@ -266,9 +266,9 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
   } else if (bytes > detail::RecordArena::kLargestShared) {
     block.allocate(detail::RecordArena::ownBlockBytes(bytes));
   }
-  // Each turn holds the lock for its body; a block the arena turns out to need is taken in
-  // the loop's step, after the lock is released.
-  for (std::size_t needed = 0;; block.allocate(needed)) {
+  // Each turn holds the lock for its body; a block the arena turns out to need is taken and
+  // readied in the loop's step, after the lock is released.
+  for (std::size_t needed = 0;; block.allocate(needed), detail::RecordArena::ready(block)) {
     const Hold hold(mLock);
     // The bucket's count is read below, most likely from memory: asked for now, it arrives
     // while the second lookup and the record are done.

@@ -21,7 +21,7 @@ constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 // processor keeps far fewer of 4 KiB. Advice only, about the block's own bytes: should the
 // system ignore or refuse it (the host's memory need not be of the kind that takes it), the
 // records lie on ordinary pages. A fresh block of calloc's own mapping has no page written
-// yet, so the pages it gets are huge ones from the first record on.
+// yet, so the pages it gets are huge ones from the first write on.
 void offer_huge_pages(void* block, std::size_t bytes) {
   const auto start = reinterpret_cast<std::uintptr_t>(block);
   const std::uintptr_t first = (start + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
@@ -42,6 +42,16 @@ void HostBlock::allocate(std::size_t bytes) {
 }
 
 void HostBlock::releaseToHost() { vesk_free(handOver()); }
+
+void RecordArena::ready(HostBlock& block) {
+  offer_huge_pages(block.data(), block.size());
+  // Every page, at the smallest page size of the systems the library runs on; the zero is
+  // what calloc left there. Volatile: the writes are for their faults, not their values.
+  constexpr std::size_t kPageBytes = 4096;
+  auto* bytes = static_cast<volatile unsigned char*>(block.data());
+  for (std::size_t at = 0; at < block.size(); at += kPageBytes)
+    bytes[at] = 0;
+}
 
 __attribute__((noinline)) void* RecordArena::takeFromNewBlock(std::size_t bytes, HostBlock& block) {
   if (block.size() < blockNeeded(bytes))
@@ -68,7 +78,6 @@ __attribute__((noinline)) void* RecordArena::takeFromNewBlock(std::size_t bytes,
   mNewest = taken;
   mCursor = reinterpret_cast<char*>(header + 1);
   mLeft = blockBytes - sizeof(Header);
-  offer_huge_pages(taken, blockBytes);
   if (mNextBlock < kLargestBlock)
     mNextBlock *= 2;
   return cut(rounded(bytes));

@@ -52,8 +52,8 @@ private:
 /// after the one before it, so that records made one after another lie together whatever
 /// the state of the host's allocator and cost no allocator header; blocks come from
 /// vesk_calloc and grow from 16 KiB to 4 MiB, and their stretches aligned to 2 MiB are offered
-/// huge pages, so that a lookup among millions of records seldom misses its address translation
-/// as well as the record. A record of more than kLargestShared bytes gets
+/// huge pages (ready), so that a lookup among millions of records seldom misses its address
+/// translation as well as the record. A record of more than kLargestShared bytes gets
 /// a block of its own. The arena allocates nothing itself: the caller hands it each new block
 /// (blockNeeded says when), so that it may take host memory where it chooses. Every block
 /// stays reachable from the arena, and forEach walks the records in the order they were
@@ -89,6 +89,11 @@ public:
       return cut(rounded(bytes));
     return takeFromNewBlock(bytes, block);
   }
+  /// Readies `block`, just allocated for a take() that needs it, before the caller takes its
+  /// lock: offers its stretches aligned to 2 MiB huge pages and writes a zero to every page
+  /// of it, so that the system's work for a fresh block (the advice, a fault per page) is
+  /// done then, not under the lock as the records reach page after page.
+  static void ready(HostBlock& block);
   /// Returns the `bytes` at `record`, the last that take gave: zeroed again to be taken anew,
   /// or, from a block of its own, handed to `block` (which holds none) to be released.
   void giveBack(void* record, std::size_t bytes, HostBlock& block);
