@@ -34,8 +34,8 @@
 namespace {
 
 using vesk::bench::identifiers;
-using vesk::bench::kTexts;
 using vesk::bench::in_child;
+using vesk::bench::kTexts;
 
 // The present texts as separate copies in shuffled order, so a lookup's key is never the
 // stored text itself and consecutive lookups land in unrelated places.
