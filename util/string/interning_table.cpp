@@ -44,6 +44,15 @@ std::uint64_t word_of_8(const char* bytes) {
   return word;
 }
 
+// The text of `record`, read from right behind it, where every record of a text of up to 48
+// bytes keeps it, not through the text pointer: one load fewer in the chain that waits for
+// memory.
+const char* text_behind(const Entry* record) {
+  const char* text = reinterpret_cast<const char*>(record) + sizeof(Entry);
+  assert(text == record->text());
+  return text;
+}
+
 // Whether growing may help a new text whose bucket is full: always below 65536 buckets, and
 // from there on only while there is at least one record per 4 buckets. Growth cannot part
 // texts of one hash, and natural growth comes at one record per bucket or so.
@@ -115,10 +124,7 @@ __attribute__((noinline, flatten)) void Table::internShort(const Entry*& out, co
         return detail::key_of_8to16(t, n);
       },
       [](const Entry* record, const char* b, unsigned int n) {
-        // Read from right behind the record, where every record of a short text keeps it, not
-        // through the text pointer: one load fewer in the chain that waits for memory.
-        const char* a = reinterpret_cast<const char*>(record) + sizeof(Entry);
-        assert(a == record->text());
+        const char* a = text_behind(record);
         return ((word_of_8(a) ^ word_of_8(b)) | (word_of_8(a + n - 8) ^ word_of_8(b + n - 8))) == 0;
       });
 }
@@ -134,8 +140,7 @@ __attribute__((noinline, flatten)) void Table::internName(const Entry*& out, con
         return detail::key_of_made(t, n);
       },
       [](const Entry* record, const char* b, unsigned int n) {
-        const char* a = reinterpret_cast<const char*>(record) + sizeof(Entry);
-        assert(a == record->text());
+        const char* a = text_behind(record);
         // The first 16 bytes and the last 16, and for more than 32 the 16 from the 17th:
         // together every byte.
         std::uint64_t differ = (word_of_8(a) ^ word_of_8(b)) |
@@ -157,10 +162,7 @@ __attribute__((noinline)) void Table::internOther(const Entry*& out, const char*
   }
   if (size == kMaxSize)
     throw std::length_error("vesk::TableString: text of 4294967295 bytes");
-  if (size - 8 <= 8)
-    return internShort(out, text, size);
-  if (size - 17 <= 31)
-    return internName(out, text, size);
+  // Texts of 8 to 48 bytes never get here: internInto sends them to their own lookups.
   findOrInsert(
       out, text, size,
       [](const char* t, unsigned int n) { return detail::RecordIndex::keyOf(t, n); },

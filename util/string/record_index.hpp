@@ -41,22 +41,21 @@ const KeySecret* make_key_secret();
 /// path; null before the first.
 extern std::atomic<const KeySecret*> gKeySecret;
 
-/// The key of the `size` bytes at `text` (non-null): XXH3 with the process's secret. Inline,
-/// so that where the size is known to be small XXH3 compiles to its short path alone, with no
-/// registers to save.
-inline std::uint64_t key_of(const char* text, std::size_t size) {
-  const KeySecret* secret = gKeySecret.load(std::memory_order_acquire);
-  if (__builtin_expect(secret == nullptr, 0))
-    secret = make_key_secret();
-  return XXH3_64bits_withSecret(text, size, secret->bytes, sizeof secret->bytes);
-}
-
-/// key_of where a RecordIndex exists, whose construction made the secret: no test and no
-/// call, so that a lookup makes no call it must save registers for.
+/// The key of the `size` bytes at `text` (non-null): XXH3 with the process's secret, which a
+/// RecordIndex made when it was built. No test and no call, so that a lookup makes no call it
+/// must save registers for; inline, so that where the size is known to be small XXH3 compiles
+/// to its short path alone.
 inline std::uint64_t key_of_made(const char* text, std::size_t size) {
   const KeySecret* secret = gKeySecret.load(std::memory_order_acquire);
   assert(secret != nullptr);
   return XXH3_64bits_withSecret(text, size, secret->bytes, sizeof secret->bytes);
+}
+
+/// key_of_made where the secret may not be made yet: it is made on the first use.
+inline std::uint64_t key_of(const char* text, std::size_t size) {
+  if (__builtin_expect(gKeySecret.load(std::memory_order_acquire) == nullptr, 0))
+    make_key_secret();
+  return key_of_made(text, size);
 }
 
 /// key_of_made for a text of 8 to 16 bytes: the same key, from XXH3's formulas for the two
