@@ -269,10 +269,9 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
     block.allocate(detail::RecordArena::ownBlockBytes(bytes));
   }
   // Each turn holds the lock for its body; a block the arena turns out to need is taken and
-  // readied in the loop's step, after the lock is released. The body starts no thread and
-  // calls nothing of the caller's or the host's: in a process of one thread it needs no lock.
+  // readied in the loop's step, after the lock is released.
   for (std::size_t needed = 0;; block.allocate(needed), detail::RecordArena::ready(block)) {
-    const detail::HoldUnlessSingleThreaded hold(mLock);
+    const Hold hold(mLock);
     // The bucket's count is read below, most likely from memory: asked for now, it arrives
     // while the second lookup and the record are done.
     unsigned int index = mBuckets.indexOf(hash);

@@ -29,8 +29,6 @@ namespace vesk::table_string {
 /// second lookup under it, so that the buckets, the growths and the report are those of one
 /// thread interning the texts in the order in which they got the lock. No host function runs
 /// under the lock: the host memory of a new record is taken before it and released after.
-/// While the process has a single thread, an insertion takes no lock, as no other thread can
-/// meet it.
 class Table : public AllocatorBase {
 public:
   /// 2089 empty buckets, no growth yet.
