@@ -53,10 +53,7 @@ __attribute__((noinline)) std::uint64_t RecordIndex::keyOf(const char* text, std
   return key_of(text, size);
 }
 
-RecordIndex::RecordIndex() : mSlots(makeSlots(kFirstGroups)) {
-  if (gKeySecret.load(std::memory_order_acquire) == nullptr)
-    make_key_secret();
-}
+RecordIndex::RecordIndex() : mSlots(makeSlots(kFirstGroups)) { make_key_secret(); }
 
 RecordIndex::~RecordIndex() {
   unmap(&current(), bytesOf(current()));

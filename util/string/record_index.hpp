@@ -34,7 +34,8 @@ struct KeySecret {
   std::uint64_t flip9to16High;
 };
 
-/// The process's secret, made on the first call. Never inlined: only the first use gets here.
+/// The process's secret, made on the first call and the same on every later one. Never
+/// inlined: a lookup never gets here.
 const KeySecret* make_key_secret();
 
 /// The secret once made, for a load and a test on every later use and no call on the lookup
