@@ -7,7 +7,10 @@
 
 #include <vesk/host/host_util.h>
 
+#include <pthread.h>
+
 #include <cstring>
+#include <mutex>
 
 namespace vesk::testing {
 namespace {
@@ -21,11 +24,21 @@ struct Fake {
   unsigned long counted = 0;
   unsigned int (*steer)(unsigned int, unsigned int, const void*) = nullptr;
   void (*atAllocation)() = nullptr;
+  // Held while a call is counted or recorded, so that threads may call the host at once.
+  std::mutex lock;
 };
 
 Fake& fake() {
   static Fake instance;
   return instance;
+}
+
+// The record lock is held across fork, as a host allocator holds its own, so that a child
+// never inherits it held by a thread it does not have. Registered when the program is
+// loaded, before a test registers handlers of its own.
+__attribute__((constructor)) void lock_records_around_fork() {
+  pthread_atfork([] { fake().lock.lock(); }, [] { fake().lock.unlock(); },
+                 [] { fake().lock.unlock(); });
 }
 
 void fail(Fake::Failing failing, unsigned long point) {
@@ -34,14 +47,21 @@ void fail(Fake::Failing failing, unsigned long point) {
   fake().counted = 0;
 }
 
-// Whether the allocation about to be made fails, after the test's own work at it.
+// Whether the allocation about to be made fails, after the test's own work at it (which may
+// call the host again, so the record lock is not held for it).
 bool allocation_fails() {
-  if (fake().atAllocation != nullptr)
-    fake().atAllocation();
+  void (*work)() = nullptr;
+  {
+    const std::lock_guard<std::mutex> hold(fake().lock);
+    work = fake().atAllocation;
+  }
+  if (work != nullptr)
+    work();
   return next_host_allocation_fails();
 }
 
 void* recorded(const char* name, unsigned int a, unsigned int b, void* block) {
+  const std::lock_guard<std::mutex> hold(fake().lock);
   fake().allocations.push_back({name, a, b, block});
   return block;
 }
@@ -74,6 +94,7 @@ unsigned long host_allocations_counted() { return fake().counted; }
 
 bool next_host_allocation_fails() {
   Fake& f = fake();
+  const std::lock_guard<std::mutex> hold(f.lock);
   ++f.counted;
   switch (f.failing) {
     case Fake::Failing::Every:
@@ -88,7 +109,10 @@ bool next_host_allocation_fails() {
   return false;
 }
 
-void call_at_host_allocation(void (*work)()) { fake().atAllocation = work; }
+void call_at_host_allocation(void (*work)()) {
+  const std::lock_guard<std::mutex> hold(fake().lock);
+  fake().atAllocation = work;
+}
 
 void steer_host_hash(unsigned int (*steer)(unsigned int, unsigned int, const void*)) {
   fake().steer = steer;
@@ -128,6 +152,7 @@ extern "C" void host_free(void* block) {
 }
 
 extern "C" void host_assert(const char* message, const char* file, int line) {
+  const std::lock_guard<std::mutex> hold(vesk::testing::fake().lock);
   vesk::testing::fake().asserts.push_back({message, file, line});
 }
 
@@ -138,6 +163,7 @@ extern "C" unsigned int host_hash_n_bytes(unsigned int previous, unsigned int co
                                   ? f.steer(previous, count, bytes)
                                   : vesk::testing::host_hash_of(previous, count, bytes);
   const auto* first = static_cast<const unsigned char*>(bytes);
+  const std::lock_guard<std::mutex> hold(f.lock);
   f.hashes.push_back({previous, std::vector<unsigned char>(first, first + count), result});
   return result;
 }

@@ -1,6 +1,7 @@
 // Test support: the host library's allocation, assertion and hash functions as a test program
 // sees them, recorded and failable. A test added with HOST_FAKE gets these definitions in
 // place of the host library's; they record each call and then run the host's own function.
+// Threads may call them at once: each call is recorded under a lock, held across fork.
 #ifndef VESK_TESTS_SUPPORT_HOST_FAKE_HPP
 #define VESK_TESTS_SUPPORT_HOST_FAKE_HPP
 

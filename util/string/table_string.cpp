@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <ostream>
 #include <stdexcept>
@@ -15,8 +16,7 @@ namespace vesk {
 namespace {
 
 // Created on first use and never released: handles and the text pointers they hand out must
-// stay valid until the process ends, even while static destructors run. Published with
-// release ordering once complete, so that a thread that sees it sees the whole table.
+// stay valid until the process ends, even while static destructors run.
 std::atomic<table_string::Table*> gTable{nullptr};
 
 unsigned int checked_size(std::size_t size) {
@@ -26,28 +26,63 @@ unsigned int checked_size(std::size_t size) {
   return static_cast<unsigned int>(size);
 }
 
+// Held while the process-wide table is made, and by a thread that forks while the process
+// is copied: no fork falls inside the creation, whose thread a child would not have. No host
+// function runs under it, for a host allocator may intern, and takes its own lock around fork.
+std::mutex gCreation;
+
 // A fork() copies the table with its lock; a child whose parent had another thread holding
-// it would wait for that thread for ever. So the forking thread holds the lock itself while
-// the process is copied, and parent and child each release it.
-void hold_table_for_fork() { gTable.load(std::memory_order_acquire)->holdForFork(); }
-void release_table_after_fork() { gTable.load(std::memory_order_acquire)->releaseAfterFork(); }
+// it would wait for that thread for ever. So the forking thread holds the creation lock and
+// the table's own while the process is copied, and parent and child each release them.
+void hold_table_for_fork() {
+  gCreation.lock();
+  if (table_string::Table* table = gTable.load(std::memory_order_acquire))
+    table->holdForFork();
+}
+
+void release_table_after_fork() {
+  if (table_string::Table* table = gTable.load(std::memory_order_acquire))
+    table->releaseAfterFork();
+  gCreation.unlock();
+}
+
+// Registered when the library is loaded, before a program's main registers handlers of its
+// own (a host allocator's, say): the system runs the handlers that prepare a fork in the
+// reverse order of their registration, so the table is held last, once every other lock a
+// handler takes is held, and no thread holding one of those can be waiting for the table's.
+// Should the system have no room for them, the table works as before, forks aside.
+__attribute__((constructor)) void register_fork_handlers() {
+  pthread_atfork(hold_table_for_fork, release_table_after_fork, release_table_after_fork);
+}
+
+// Host memory for a table, released unless handed over.
+struct TableMemory {
+  void* block;
+  ~TableMemory() {
+    if (block != nullptr)
+      table_string::Table::operator delete(block);
+  }
+};
 
 // The first use, kept out of line so that every later construction is a load, a test and
-// the call into the table. Threads that come here at once make one table: the first makes it
-// while the others wait.
+// the call into the table. Threads that come here at once make one table: the first to take
+// the creation lock makes it, the others find it made and give their memory back.
 __attribute__((noinline)) table_string::Table& create_table() {
-  static table_string::Table* const table = [] {
-    // The host allocator answers null rather than throwing when it has no memory.
-    auto* made = new table_string::Table();
-    if (made == nullptr)
-      throw std::bad_alloc();
-    gTable.store(made, std::memory_order_release);
-    // Registered once the table is published, so the handlers always find it. Should the
-    // system have no room for them, the table works as before, forks aside.
-    pthread_atfork(hold_table_for_fork, release_table_after_fork, release_table_after_fork);
-    return made;
-  }();
-  return *table;
+  // The host allocator answers null rather than throwing when it has no memory.
+  TableMemory memory{table_string::Table::operator new(sizeof(table_string::Table))};
+  if (memory.block == nullptr)
+    throw std::bad_alloc();
+  const std::lock_guard<std::mutex> hold(gCreation);
+  if (table_string::Table* made = gTable.load(std::memory_order_acquire))
+    return *made;
+  // The global placement form: should the constructor throw, the block is released by
+  // `memory`, after the lock, rather than by the host under it.
+  auto* made = ::new (memory.block) table_string::Table();
+  memory.block = nullptr;
+  // Published with release ordering once complete, so that a thread that sees it sees the
+  // whole table without the lock.
+  gTable.store(made, std::memory_order_release);
+  return *made;
 }
 
 // intern_into when no table exists yet: kept out of line, so that intern_into makes only
