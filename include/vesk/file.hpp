@@ -26,7 +26,8 @@ enum class EntryType { directory, regular, link, other, unknown };
 class VESK_API DirectoryIterator {
 public:
   /// Starts the walk of `directory`; '/' and '\' are both separators, trailing separators are
-  /// ignored, and an empty argument (or separators only) names the root directory.
+  /// ignored, only the text before a NUL counts, and an empty argument (or separators only)
+  /// names the root directory. An open interrupted by a signal is made again.
   DirectoryIterator(const std::string& directory);
   /// Ends the walk and releases the operating system's handle.
   ~DirectoryIterator();
@@ -40,8 +41,10 @@ public:
   /// True when there is a current entry.
   bool available() const;
   /// 0, or the system's error number: for an iterator that is not open(), why the directory
-  /// could not be opened (ENOENT, ENOTDIR, EACCES, ...; ENOMEM when the host had no memory for
-  /// the iterator); after the last entry, why the listing ended early (EIO, ...).
+  /// could not be opened (ENOENT, ENOTDIR, EACCES, ...; ENOENT too for one that lists no entry
+  /// at all, as a directory removed while open, "." after the working directory was removed;
+  /// ENOMEM when the host had no memory for the iterator); after the last entry, why the
+  /// listing ended early (EIO, ...).
   int error() const;
   /// The current entry's bare name (never with the directory part), or "" when not available().
   std::string current() const;
@@ -80,7 +83,8 @@ class TreeWalkerData;
 class VESK_API TreeWalker {
 public:
   /// Starts the walk under `directory` ('/' and '\' are separators, as for DirectoryIterator;
-  /// a link there is followed; "" is refused with EINVAL, where "/" walks the root). When it
+  /// only the text before a NUL counts; a link there is followed; "" is refused with EINVAL,
+  /// where "/" walks the root). When it
   /// cannot be opened, the walker is not open() and error() holds the system's error number
   /// (ENOMEM when the host has no memory for the walk's state). Throws std::bad_alloc when
   /// memory for the first entry runs out.

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 namespace {
 
 TEST(DirectoryIteratorHost, StateComesFromTheHostAllocator) {
@@ -19,6 +21,7 @@ TEST(DirectoryIteratorHost, ExhaustedHostGivesAnIteratorThatWasNeverStarted) {
   vesk::testing::fail_every_host_allocation();
   {
     vesk::DirectoryIterator it("/");
+    EXPECT_EQ(it.error(), ENOMEM);
     EXPECT_FALSE(it.open());
     EXPECT_FALSE(it.available());
     EXPECT_EQ(it.current(), "");

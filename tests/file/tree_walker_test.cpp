@@ -90,13 +90,23 @@ TEST(TreeWalker, ReportsEveryEntryOnceWithoutLeavingTheTree) {
   }
   EXPECT_EQ(vesk::testing::open_descriptors(), before);
 
-  // The path to open an entry by, from the directory as given.
-  vesk::TreeWalker spelled(dir.path() + "\\");
-  ASSERT_TRUE(spelled.available());
-  EXPECT_EQ(spelled.fullPath(), dir / spelled.path());
+  // The path to open an entry by, from the directory as given: separators at its end
+  // dropped, nothing after a NUL, the root's own separator kept.
+  const std::pair<std::string, std::string> spellings[] = {
+      {dir.path() + "\\", dir.path() + "/"},
+      {dir.path() + std::string("\0junk", 5), dir.path() + "/"},
+      {"/", "/"}};
+  for (const auto& [top, prefix] : spellings) {
+    vesk::TreeWalker spelled(top);
+    ASSERT_TRUE(spelled.available()) << top;
+    EXPECT_EQ(spelled.fullPath(), prefix + spelled.path()) << top;
+  }
 
-  // A directory that is not there, and the empty name, which is no directory to walk.
-  for (const auto& [top, error] : {std::pair{dir / "nothing here", ENOENT}, {"", EINVAL}}) {
+  // A directory that is not there, and the empty name, which is no directory to walk (nor is
+  // one that starts with a NUL).
+  for (const auto& [top, error] : {std::pair{dir / "nothing here", ENOENT},
+                                   {"", EINVAL},
+                                   {std::string("\0junk", 5), EINVAL}}) {
     vesk::TreeWalker missing(top);
     EXPECT_FALSE(missing.open()) << top;
     EXPECT_FALSE(missing.available()) << top;
@@ -170,11 +180,22 @@ TEST(TreeWalker, DepthIsBoundedByNeitherPathLengthNorDescriptors) {
   struct Row {
     int levels;
     rlim_t spare;  // descriptors free to the walk; 3 forces a shedding at every level
+    int branch;    // a second chain of `levels` beside level `branch` of the first; 0: none
   };
-  for (const Row row : {Row{300, 64}, Row{40, 64}, Row{40, 3}}) {
+  // A chain of 80 that branches at level 40 into two of 40: the second branch is walked after
+  // coming back up through levels opened again, and must shed them as the first did.
+  for (const Row row : {Row{300, 64, 0}, Row{40, 64, 0}, Row{40, 3, 0}, Row{80, 64, 40}}) {
     ScratchDir dir;
     const std::string report = vesk::testing::in_child([&]() -> std::string {
-      const std::map<std::string, Seen> expected = build_chain(dir.path(), row.levels);
+      std::map<std::string, Seen> expected = build_chain(dir.path(), row.levels);
+      if (row.branch != 0) {
+        const std::string fork = chain_level(row.branch) + "/e";
+        if (mkdir((dir / fork).c_str(), 0755) != 0)
+          return "mkdir failed";
+        expected[fork] = {EntryType::directory, 0};
+        for (const auto& [path, what] : build_chain(dir / fork, row.levels))
+          expected[fork + "/" + path] = what;
+      }
       std::vector<int> taken;
       if (!vesk::testing::limit_descriptors(vesk::testing::fill_descriptors_below_highest(taken) +
                                             row.spare))
@@ -188,7 +209,8 @@ TEST(TreeWalker, DepthIsBoundedByNeitherPathLengthNorDescriptors) {
       });
       return found + (most > 17 ? "held " + std::to_string(most) + " descriptors\n" : "");
     });
-    EXPECT_EQ(report, "") << row.levels << " levels, " << row.spare << " spare";
+    EXPECT_EQ(report, "") << row.levels << " levels, " << row.spare << " spare, branch "
+                          << row.branch;
   }
 }
 

@@ -24,7 +24,7 @@ const std::vector<int>& system_call_errors(const char* call) {
   // From each call's manual page: the errors of the list above that the call can return.
   static const std::vector<int> kOpen = {EMFILE, ENFILE,  ENOMEM, EACCES, EPERM,
                                          ENOENT, ENOTDIR, ELOOP,  EINTR};
-  static const std::vector<int> kOpendir = {EMFILE, ENFILE, ENOMEM, EACCES, ENOENT, ENOTDIR};
+  static const std::vector<int> kOpendir = {EMFILE, ENFILE, ENOMEM, EACCES, ENOENT, ENOTDIR, EINTR};
   static const std::vector<int> kFdopendir = {ENOMEM, ENOTDIR};
   static const std::vector<int> kReaddir = {ENOENT, EIO};
   static const std::vector<int> kStat = {EACCES, ELOOP, ENOENT, ENOMEM, ENOTDIR};

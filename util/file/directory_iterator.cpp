@@ -2,9 +2,12 @@
 #include "vesk/file.hpp"
 
 #include "util/file/entry_type.hpp"
+#include "util/file/open_file.hpp"
 #include "util/file/path_form.hpp"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -29,17 +32,24 @@ DirectoryIterator::DirectoryIterator(const std::string& directory)
   if (mData == nullptr)
     return;
   DirectoryIteratorData& state = *mData;
-  DIR* handle = opendir(detail::native_directory(directory).c_str());
+  // Opened as the walks open a directory, again when a signal interrupts the open, which
+  // opendir would report as a failure.
+  const int fd = detail::open_directory(AT_FDCWD, detail::native_directory(directory).c_str());
+  DIR* handle = fd >= 0 ? fdopendir(fd) : nullptr;
   if (handle == nullptr) {
     state.error = errno;
+    if (fd >= 0)
+      close(fd);
     return;
   }
   // A walk that yields not even one entry counts as not started, so open() tells the caller
-  // whether there was anything to enumerate at all.
+  // whether there was anything to enumerate at all. A directory lists at least "." and "..";
+  // one that lists nothing is gone (removed while open, the kernel's ENOENT, which the C
+  // library turns into an end of listing) and is reported so.
   errno = 0;
   const dirent* first = readdir(handle);
   if (first == nullptr) {
-    state.error = errno;
+    state.error = errno != 0 ? errno : ENOENT;
     closedir(handle);
     return;
   }

@@ -18,6 +18,12 @@ inline int open_file(int dir, const char* name, int flags) {
   return fd;
 }
 
+/// open_file for reading the directory `name`: fails with ENOTDIR for anything else, without
+/// waiting for a pipe's writer.
+inline int open_directory(int dir, const char* name) {
+  return open_file(dir, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 }  // namespace vesk::detail
 
 #endif

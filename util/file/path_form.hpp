@@ -74,10 +74,11 @@ inline std::string generic_path(const std::string& path) {
   return view.substr(0, view.size());
 }
 
-/// The directory argument of DirectoryIterator and TreeWalker in the form opendir takes: every
-/// '\' made '/', trailing separators dropped, and nothing at all meaning the root directory.
+/// The directory argument of DirectoryIterator and TreeWalker in the form opendir takes: the
+/// text before its first NUL (all the system would read of it), every '\' made '/', trailing
+/// separators dropped, and nothing at all meaning the root directory.
 inline std::string native_directory(const std::string& directory) {
-  std::string native = directory;
+  std::string native = directory.substr(0, directory.find('\0'));
   for (char& c : native) {
     if (c == '\\')
       c = '/';

@@ -148,7 +148,8 @@ void TreeWalkerData::step() {
 TreeWalker::TreeWalker(const std::string& directory) : mData(new TreeWalkerData) {
   if (mData == nullptr)
     return;
-  if (directory.empty()) {
+  // Only the text before a NUL names the directory, as for every file function.
+  if (directory.empty() || directory.front() == '\0') {
     // Nobody means the whole file system by an empty name; "/" says so.
     mData->error = EINVAL;
     return;
@@ -164,7 +165,7 @@ TreeWalker::TreeWalker(const std::string& directory) : mData(new TreeWalkerData)
 
 void TreeWalker::start(const std::string& directory) {
   TreeWalkerData& state = *mData;
-  const int fd = detail::open_file(AT_FDCWD, directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = detail::open_directory(AT_FDCWD, directory.c_str());
   struct stat status;
   if (fd < 0 || fstat(fd, &status) != 0) {
     state.error = errno;
