@@ -182,7 +182,7 @@ TEST(TreeWalker, DepthIsBoundedByNeitherPathLengthNorDescriptors) {
     rlim_t spare;  // descriptors free to the walk; 3 forces a shedding at every level
     int branch;    // a second chain of `levels` beside level `branch` of the first; 0: none
   };
-  // A chain of 80 that branches at level 40 into two of 40: the second branch is walked after
+  // A chain of 80 with a second chain of 80 beside its level 40: the second is walked after
   // coming back up through levels opened again, and must shed them as the first did.
   for (const Row row : {Row{300, 64, 0}, Row{40, 64, 0}, Row{40, 3, 0}, Row{80, 64, 40}}) {
     ScratchDir dir;

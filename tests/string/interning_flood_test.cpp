@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -114,6 +115,27 @@ TEST(InterningFlood, AnIndexThatCannotGrowLeavesTheTableUnchanged) {
     }
     fail_mappings(false);
   }
+}
+
+// The 255th text of one bucket, whose size then moves aside, when the standard allocator has no
+// room for it: refused, and the table as it was; taken once memory is back.
+TEST(InterningFlood, TheTextThatMovesABucketsSizeAsideLeavesTheTableUnchangedWhenRefused) {
+  constexpr unsigned int kCrc = 0x0DDBA11u;
+  std::vector<TableString> handles;
+  for (unsigned int i = 0; i < 254; ++i)
+    handles.emplace_back(flood_text(i, kCrc));
+  const std::vector<unsigned long> start = table_figures();
+  const std::size_t records = TableString::count();
+  const std::string text = flood_text(254, kCrc);
+  vesk::testing::standard_allocation_fails = true;
+  EXPECT_THROW(TableString{text}, std::bad_alloc);
+  vesk::testing::standard_allocation_fails = false;
+  EXPECT_EQ(table_figures(), start);
+  EXPECT_EQ(TableString::count(), records);
+  handles.emplace_back(text);
+  EXPECT_EQ(TableString(text), handles.back());
+  EXPECT_EQ(TableString::count(), records + 1);
+  EXPECT_EQ(table_figures()[1], std::max<unsigned long>(start[1], 255));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The interning table's records: of texts that nearly match, and where they lie.
 #include "util/string/interning_table.hpp"
+#include "util/string/text_compare.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,35 @@ namespace {
 using vesk::detail::RecordIndex;
 using vesk::table_string::Entry;
 using vesk::table_string::Table;
+
+// Each compare against a copy that differs in one byte, at every byte of every size it takes: a
+// load left out, or a word compared with itself, leaves some byte that does not decide.
+TEST(TextCompare, EveryByteOfEverySizeDecides) {
+  struct Row {
+    const char* name;
+    unsigned int first;
+    unsigned int last;
+    bool (*same)(const char*, const char*, unsigned int);
+  };
+  const Row rows[] = {{"8 to 16", 8, 16, vesk::detail::same_8to16},
+                      {"17 to 48", 17, 48, vesk::detail::same_17to48},
+                      {"any size", 0, 64, vesk::detail::same_bytes}};
+  for (const Row& row : rows) {
+    for (unsigned int n = row.first; n <= row.last; ++n) {
+      std::string a(n, '\0');
+      for (unsigned int i = 0; i < n; ++i)
+        a[i] = static_cast<char>('!' + i);
+      const std::string copy = a;
+      ASSERT_TRUE(row.same(a.data(), copy.data(), n)) << row.name << ", " << n << " bytes";
+      for (unsigned int i = 0; i < n; ++i) {
+        std::string b = a;
+        b[i] = static_cast<char>(b[i] ^ 0x40);
+        EXPECT_FALSE(row.same(a.data(), b.data(), n))
+            << row.name << ", " << n << " bytes, differing at " << i;
+      }
+    }
+  }
+}
 
 // Pairs of texts that agree in their first bytes or differ only in size, chosen so that their
 // keys share the first group and the control byte of a new table: only comparing the texts

@@ -1,5 +1,6 @@
 // The C library's calloc and mmap for a test program linked with --wrap for both (see
-// vesk_add_test's SYSTEM_MEMORY), failing where system_allocation_fails says.
+// vesk_add_test's SYSTEM_MEMORY), failing where system_allocation_fails says, and the
+// program's operator new, failing while standard_allocation_fails is set.
 #include "support/system_memory.hpp"
 
 #include <sys/mman.h>
@@ -7,10 +8,23 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
+#include <new>
 
 namespace vesk::testing {
 bool (*system_allocation_fails)(const char* call) = nullptr;
+bool standard_allocation_fails = false;
 }  // namespace vesk::testing
+
+void* operator new(std::size_t size) {
+  void* block = vesk::testing::standard_allocation_fails ? nullptr
+                                                         : std::malloc(size != 0 ? size : 1);
+  if (block == nullptr)
+    throw std::bad_alloc();
+  return block;
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
 namespace {
 bool fails(const char* call) {

@@ -1,5 +1,5 @@
 // Test support: failing the C library's calloc and anonymous mmap, from which the library
-// takes the memory it maps for itself rather than from the host.
+// takes the memory it maps for itself rather than from the host, and the standard allocator.
 #ifndef VESK_TESTS_SUPPORT_SYSTEM_MEMORY_HPP
 #define VESK_TESTS_SUPPORT_SYSTEM_MEMORY_HPP
 
@@ -11,6 +11,10 @@ namespace vesk::testing {
 /// memory runs out. Null, the
 /// default, lets every call through. Tests that use it are added with SYSTEM_MEMORY.
 extern bool (*system_allocation_fails)(const char* call);
+
+/// While true, every operator new of the program, the standard allocator's, throws
+/// std::bad_alloc as it does when memory runs out. False, the default, lets every one through.
+extern bool standard_allocation_fails;
 
 }  // namespace vesk::testing
 

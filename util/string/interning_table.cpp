@@ -1,6 +1,8 @@
 // Interned-text records and the process-wide table that keeps one record per distinct text.
 #include "util/string/interning_table.hpp"
 
+#include "util/string/text_compare.hpp"
+
 #include "vesk/host/host_util.h"
 
 #include <cassert>
@@ -25,25 +27,6 @@ constexpr unsigned int kBoundedGrowthFrom = 65536;
 constexpr unsigned int kInitialBucketCount = 2089;
 constexpr unsigned int kInitialPreviousBucketCount = 1049;
 
-// All `size` bytes decide, not only those before a NUL: texts that differ only after an
-// embedded NUL are different texts and must get different records.
-bool same_bytes(const char* a, const char* b, unsigned int size) {
-  if (size == 0 || a == b)
-    return true;
-  if (a == nullptr || b == nullptr)
-    return false;
-  return std::memcmp(a, b, size) == 0;
-}
-
-// Eight bytes as one word, for an equality test only: both sides are read the same way, so
-// the host's byte order does not matter. (A shift-built word would cost some forty
-// instructions where one load does.)
-std::uint64_t word_of_8(const char* bytes) {
-  std::uint64_t word;
-  std::memcpy(&word, bytes, sizeof word);
-  return word;
-}
-
 // The text of `record`, read from right behind it, where every record of a text of up to 48
 // bytes keeps it, not through the text pointer: one load fewer in the chain that waits for
 // memory.
@@ -61,7 +44,8 @@ bool growth_may_help(unsigned int buckets, std::size_t records) {
 }
 
 bool same_text(const Entry& a, const Entry& b) {
-  return a.hash() == b.hash() && a.size() == b.size() && same_bytes(a.text(), b.text(), a.size());
+  return a.hash() == b.hash() && a.size() == b.size() &&
+         detail::same_bytes(a.text(), b.text(), a.size());
 }
 
 }  // namespace
@@ -124,8 +108,7 @@ __attribute__((noinline, flatten)) void Table::internShort(const Entry*& out, co
         return detail::key_of_8to16(t, n);
       },
       [](const Entry* record, const char* b, unsigned int n) {
-        const char* a = text_behind(record);
-        return ((word_of_8(a) ^ word_of_8(b)) | (word_of_8(a + n - 8) ^ word_of_8(b + n - 8))) == 0;
+        return detail::same_8to16(text_behind(record), b, n);
       });
 }
 
@@ -140,17 +123,7 @@ __attribute__((noinline, flatten)) void Table::internName(const Entry*& out, con
         return detail::key_of_made(t, n);
       },
       [](const Entry* record, const char* b, unsigned int n) {
-        const char* a = text_behind(record);
-        // The first 16 bytes and the last 16, and for more than 32 the 16 from the 17th:
-        // together every byte.
-        std::uint64_t differ = (word_of_8(a) ^ word_of_8(b)) |
-                               (word_of_8(a + 8) ^ word_of_8(b + 8)) |
-                               (word_of_8(a + n - 16) ^ word_of_8(b + n - 16)) |
-                               (word_of_8(a + n - 8) ^ word_of_8(b + n - 8));
-        if (n > 32)
-          differ |=
-              (word_of_8(a + 16) ^ word_of_8(b + 16)) | (word_of_8(a + 24) ^ word_of_8(b + 24));
-        return differ == 0;
+        return detail::same_17to48(text_behind(record), b, n);
       });
 }
 
@@ -172,7 +145,7 @@ __attribute__((noinline)) void Table::internOther(const Entry*& out, const char*
         // the record has told where its text is. A hint only. (The other sizes read their
         // text from behind the record, loads the processor makes along with the record's.)
         __builtin_prefetch(reinterpret_cast<const char*>(record) + sizeof(Entry) + n);
-        return same_bytes(record->text(), b, n);
+        return detail::same_bytes(record->text(), b, n);
       });
 }
 
@@ -204,7 +177,7 @@ __attribute__((noinline)) void Table::lookUpAndInsert(const Entry*& out, const c
   // The whole probe sequence, the first group again too: work that only the few texts not
   // decided in their first group do.
   if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
-        return record->size() == size && same_bytes(record->text(), text, size);
+        return record->size() == size && detail::same_bytes(record->text(), text, size);
       })) {
     out = found;
     return;
@@ -278,7 +251,7 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
     mBuckets.prefetch(index);
     // Another thread may have inserted the text since the lookup without the lock.
     if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
-          return record->size() == size && same_bytes(record->text(), text, size);
+          return record->size() == size && detail::same_bytes(record->text(), text, size);
         }))
       return found;
     // Every allocation the insertion needs comes before anything a caller can see changes:
