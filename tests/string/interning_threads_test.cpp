@@ -120,10 +120,13 @@ TEST(InterningThreads, ForkNeverDeadlocksWithAnAllocatorThatInterns) {
 
 // A thread that first meets the process-wide table when another has made it, with nothing
 // else ordering the two threads, finds it whole: under ThreadSanitizer, a table published
-// without release ordering is reported here. In a child, where the table is yet to be made;
-// the key secret is made before, so that its publication orders nothing of the table's. The
-// first thread makes the table with or without a text in it; a text it interned would order
-// the second thread's insertion after it through the table's lock.
+// without release ordering is reported here. In a child, where the table is yet to be made.
+// The table's constructor publishes the key secret again, with release ordering, and every
+// lookup acquires it to key its text: the second thread publishes it last itself, so that it
+// acquires nothing of the table's through it. The secret is made before the threads start,
+// so that its one-time construction orders nothing either. The first thread makes the table
+// with or without a text in it; a text it interned would order the second thread's insertion
+// after it through the table's lock.
 TEST(InterningThreads, AThreadMeetingTheTableAnotherMadeFindsItWhole) {
   for (const bool firstInterns : {true, false}) {
     EXPECT_EXIT(
@@ -134,6 +137,7 @@ TEST(InterningThreads, AThreadMeetingTheTableAnotherMadeFindsItWhole) {
           std::thread second([&] {
             while (!made.load(std::memory_order_relaxed))
               std::this_thread::yield();
+            vesk::detail::make_key_secret();
             found = std::string(TableString("made by the first")) == "made by the first";
           });
           if (firstInterns)
