@@ -23,9 +23,16 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vesk-config.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/vesk-config-version.cmake
         DESTINATION ${VESK_CMAKE_DIR} COMPONENT development)
 
-# The pkg-config file finds the prefix relative to itself, so an installed tree can be moved.
-file(RELATIVE_PATH VESK_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
-string(REGEX REPLACE "/$" "" VESK_PC_TO_PREFIX "${VESK_PC_TO_PREFIX}")
+# The pkg-config file finds the prefix relative to itself, so an installed tree can be moved;
+# under /usr it names the prefix plainly, so that pkg-config drops the system's own include and
+# library directories from what it prints, as it does for every other package there.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(VESK_PC_PREFIX /usr)
+else()
+  file(RELATIVE_PATH VESK_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+  string(REGEX REPLACE "/$" "" VESK_PC_TO_PREFIX "${VESK_PC_TO_PREFIX}")
+  set(VESK_PC_PREFIX "\${pcfiledir}/${VESK_PC_TO_PREFIX}")
+endif()
 configure_file(cmake/vesk.pc.in ${CMAKE_CURRENT_BINARY_DIR}/vesk.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vesk.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT development)

@@ -4,8 +4,6 @@
 #include <vesk/hash.hpp>
 #include <vesk/string.hpp>
 
-#include <boost/filesystem.hpp>
-
 #include <condition_variable>
 #include <deque>
 #include <fstream>
@@ -13,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -46,16 +45,14 @@ int main() {
   std::ofstream(top + "/src/main.txt") << "beta\ngamma alpha\n";
 
   Paths files;
-  std::map<std::string, std::string> digests;  // sorted by path: listing order varies
+  std::map<std::string, vesk::Md5Digest> digests;  // sorted by path: listing order varies
   std::unordered_map<vesk::TableString, vesk::Location> first_seen;
   std::thread worker([&] {
     for (std::string path; !(path = files.pop()).empty();) {
       const std::string name = path.substr(top.size() + 1);  // relative to the top
       try {
-        unsigned int digest[4];
-        vesk::md5_file(path, digest);
-        digests[name] = vesk::md5_hex(digest).c_str();
-      } catch (const boost::filesystem::filesystem_error& error) {
+        digests[name] = vesk::md5_file(path);  // the path exactly as listed, whatever its name
+      } catch (const std::runtime_error& error) {  // the filesystem library's error
         std::cerr << error.what() << '\n';  // gone since it was listed, say
         continue;
       }

@@ -6,6 +6,8 @@
 #include "vesk/data.hpp"
 
 #include <cstddef>
+#include <functional>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -265,15 +267,69 @@ inline Md5Hex md5_hex_of(std::string_view bytes) {
   return md5_hex(digest);
 }
 
-/// Writes the MD5 of the contents of the file at `path` to digest[0..3], the words that
-/// vesk_md5_bytes gives for the same bytes; md5_hex(digest) is what md5sum prints for it.
-/// '\' is a separator, as for the file functions, and a link is followed. The file is read
-/// from start to end in large blocks. Raises boost::filesystem::filesystem_error, with the path
-/// and the system's error number, when the file cannot be opened or read (EISDIR for a
-/// directory); std::bad_alloc when the host has no memory for the read buffer. `digest` must
-/// have room for four words. May run on any number of threads at once.
-VESK_API void md5_file(const std::string& path, unsigned int* digest);
+/// An MD5 digest as a value: the words A, B, C, D that vesk_md5_bytes writes. Equal digests
+/// compare equal and hash alike (std::hash<Md5Digest>), so digests key the standard
+/// containers; hex() and operator<< give the text md5sum prints.
+struct Md5Digest {
+  /// A, B, C, D.
+  unsigned int words[4];
+  /// The 32 hex digits: the empty message's digest -> "d41d8cd98f00b204e9800998ecf8427e".
+  Md5Hex hex() const { return md5_hex(words); }
+};
+
+/// True when all four words are equal.
+inline bool operator==(const Md5Digest& a, const Md5Digest& b) {
+  return a.words[0] == b.words[0] && a.words[1] == b.words[1] && a.words[2] == b.words[2] &&
+         a.words[3] == b.words[3];
+}
+/// True when any word differs.
+inline bool operator!=(const Md5Digest& a, const Md5Digest& b) { return !(a == b); }
+/// Writes the 32 hex digits of digest.hex(), with no line end.
+VESK_API std::ostream& operator<<(std::ostream& out, const Md5Digest& digest);
 
 }  // namespace vesk
+
+/// The MD5 of the bytes of `bytes` as a value: vesk_md5_bytes("abc").hex() ->
+/// "900150983cd24fb0d6963f7d28e17f72".
+inline vesk::Md5Digest vesk_md5_bytes(std::string_view bytes) {
+  vesk::Md5Digest digest;
+  vesk_md5_bytes(bytes, digest.words);
+  return digest;
+}
+
+namespace vesk {
+
+/// Writes the MD5 of the contents of the file at `path` to digest[0..3], the words that
+/// vesk_md5_bytes gives for the same bytes (md5_hex(digest) is what md5sum prints). Unlike the
+/// file functions of file.hpp, `path` is opened exactly as the system opens it, links followed:
+/// '\' and ':' belong to names, so a TreeWalker's fullPath() digests that entry whatever its
+/// name ("d/a\\b" is the file a\b in d, not b in d/a), and a path holding a NUL names no file
+/// (EINVAL). Pipes and character devices (/dev/stdin) are read to their end; a signal that
+/// interrupts their open or a read ends the call with EINTR, so that a caller's time limit ends
+/// the wait for a pipe nobody writes (a regular file or block device is opened and read again).
+/// Raises boost::filesystem::filesystem_error (a std::runtime_error) with the path and the
+/// system's error number when the file cannot be opened or read (EISDIR for a directory);
+/// std::bad_alloc when the host has no memory for the read buffer. `digest` must have room for
+/// four words. May run on any number of threads at once.
+VESK_API void md5_file(const std::string& path, unsigned int* digest);
+
+/// md5_file(path, digest) as a value, for grouping files by digest:
+/// std::unordered_map<Md5Digest, std::vector<std::string>> keyed by md5_file(path).
+VESK_API Md5Digest md5_file(const std::string& path);
+
+}  // namespace vesk
+
+namespace std {
+
+/// The hash of an Md5Digest, so that digests key the standard unordered containers.
+template <>
+struct hash<vesk::Md5Digest> {
+  /// The digest's first 64 bits (32 where size_t is 32 bits wide): MD5 has mixed them already.
+  std::size_t operator()(const vesk::Md5Digest& digest) const noexcept {
+    return std::size_t{digest.words[0]} | (std::size_t{digest.words[1]} << 16 << 16);
+  }
+};
+
+}  // namespace std
 
 #endif

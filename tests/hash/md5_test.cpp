@@ -1,7 +1,9 @@
 // The MD5 engine and vesk_md5_bytes: RFC 1321 vectors, feeding in pieces, the padding boundary,
 // continuation after hashIt, and agreement with OpenSSL on random messages and past 512 MiB.
+#include <vesk/file.hpp>
 #include <vesk/hash.hpp>
 
+#include "support/child_process.hpp"
 #include "support/repeated_bytes.hpp"
 #include "support/scratch_dir.hpp"
 
@@ -9,13 +11,24 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -240,7 +253,10 @@ TEST(Md5, FileDigestIsTheDigestOfItsBytes) {
   const struct {
     std::string path;
     int error;
-  } failing[] = {{dir / "missing", ENOENT}, {dir.path(), EISDIR}, {dir / "f3/x", ENOTDIR}};
+  } failing[] = {{dir / "missing", ENOENT},
+                 {dir.path(), EISDIR},
+                 {dir / "f3/x", ENOTDIR},
+                 {dir / "f3" + '\0' + "x", EINVAL}};  // names no file: not f3
   for (const auto& row : failing) {
     try {
       Words words{};
@@ -252,6 +268,137 @@ TEST(Md5, FileDigestIsTheDigestOfItsBytes) {
       EXPECT_EQ(error.path1().string(), row.path);
     }
   }
+}
+
+// The path is opened as the system opens it: the fullPath() of every entry of a walk digests
+// that entry, whatever its name holds ('\' and ':' are no separators here).
+TEST(Md5, FileDigestOfAWalkedEntryIsThatEntrys) {
+  const vesk::testing::ScratchDir dir;
+  ASSERT_EQ(mkdir((dir / "a").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir / "d\\x").c_str(), 0755), 0);
+  const struct {
+    std::string name, text;
+  } files[] = {{"a\\b", "the file a\\b"},
+               {"a/b", "b in the directory a"},
+               {"d\\x/f", "f in the directory d\\x"},
+               {"XML::LibXML.3pm.gz", "colons"},
+               {"new\nline", "a newline"},
+               {"\xff\xfe", "bytes that are not UTF-8"}};
+  std::map<std::string, std::string> expected;
+  for (const auto& file : files) {
+    vesk::testing::write_file(dir / file.name, file.text);
+    expected[file.name] = openssl_md5(bytes(file.text), file.text.size());
+  }
+  std::size_t digested = 0;
+  for (vesk::TreeWalker walk(dir.path()); walk.available(); walk.advance()) {
+    if (walk.type() != vesk::EntryType::regular)
+      continue;
+    ++digested;
+    try {
+      EXPECT_EQ(vesk::md5_file(walk.fullPath()).hex().c_str(), expected.at(walk.path()))
+          << walk.path();
+    } catch (const std::runtime_error& error) {
+      ADD_FAILURE() << walk.path() << ": " << error.what();
+    }
+  }
+  EXPECT_EQ(digested, std::size(files));
+}
+
+// A pipe and a character device are read to their end: a read that gives less than a block
+// is not the end of a pipe whose writer is slower than its reader.
+TEST(Md5, PipesAndDevicesAreReadToTheirEnd) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  std::vector<std::string> pieces;
+  std::string fed;
+  for (int piece = 0; piece < 8; ++piece) {
+    pieces.emplace_back(1000 + piece, static_cast<char>('a' + piece));
+    fed += pieces.back();
+  }
+  // One piece at a time, each once the reader has taken the last, so that each read is short;
+  // a reader that stops early leaves the rest unwritten after a few seconds.
+  std::thread writer([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (const std::string& piece : pieces) {
+      if (write(ends[1], piece.data(), piece.size()) != static_cast<ssize_t>(piece.size()))
+        break;
+      int waiting = 1;
+      while (ioctl(ends[1], FIONREAD, &waiting) == 0 && waiting > 0 &&
+             std::chrono::steady_clock::now() < deadline)
+        usleep(100);
+    }
+    close(ends[1]);
+  });
+  const struct {
+    std::string path, expected;
+  } rows[] = {{"/dev/fd/" + std::to_string(ends[0]), openssl_md5(bytes(fed), fed.size())},
+              {"/dev/null", "d41d8cd98f00b204e9800998ecf8427e"}};
+  for (const auto& row : rows) {
+    try {
+      EXPECT_EQ(vesk::md5_file(row.path).hex().c_str(), row.expected) << row.path;
+    } catch (const std::runtime_error& error) {
+      ADD_FAILURE() << row.path << ": " << error.what();
+    }
+  }
+  writer.join();
+  close(ends[0]);
+}
+
+// A pipe that nobody writes never ends: a signal that the caller set as its time limit (no
+// SA_RESTART) ends md5_file with EINTR, whether it waits in the open (no writer) or in a read
+// (a writer that writes nothing). In a child, which a wait that never ends leaves hung.
+TEST(Md5, ASignalEndsTheWaitForAPipe) {
+  const vesk::testing::ScratchDir dir;
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    const char* wait;
+    bool writer;
+  } rows[] = {{"in the open", false}, {"in a read", true}};
+  for (const auto& row : rows) {
+    const std::string report = vesk::testing::in_child(
+        [&]() -> std::string {
+          struct sigaction action = {};
+          action.sa_handler = [](int) {};
+          sigaction(SIGALRM, &action, nullptr);
+          // Reading and writing, the open neither waits nor leaves the pipe without a writer.
+          if (row.writer && open(fifo.c_str(), O_RDWR) < 0)
+            return "no writer";
+          const itimerval limit = {{0, 0}, {0, 200000}};
+          setitimer(ITIMER_REAL, &limit, nullptr);
+          try {
+            vesk::md5_file(fifo);
+            return "a digest";
+          } catch (const boost::filesystem::filesystem_error& error) {
+            return error.code().value() == EINTR ? "" : error.what();
+          }
+        },
+        std::chrono::seconds(10));
+    EXPECT_EQ(report, "") << "waiting " << row.wait;
+  }
+}
+
+// Digests as values: equal only when every word is, and grouping files by digest in a hashed
+// container finds the duplicates.
+TEST(Md5, DigestsAreValuesThatKeyTheStandardContainers) {
+  const vesk::Md5Digest abc = vesk_md5_bytes("abc");
+  std::ostringstream text;
+  text << abc;
+  EXPECT_EQ(text.str(), "900150983cd24fb0d6963f7d28e17f72");
+  for (int word = 0; word < 4; ++word) {
+    vesk::Md5Digest other = abc;
+    other.words[word] ^= 1u << 31;
+    EXPECT_FALSE(other == abc) << "word " << word;
+    EXPECT_TRUE(other != abc) << "word " << word;
+  }
+  const vesk::testing::ScratchDir dir;
+  std::unordered_map<vesk::Md5Digest, std::vector<std::string>> groups;
+  for (const char* name : {"one", "two", "copy of one"}) {
+    vesk::testing::write_file(dir / name, name[0] == 't' ? "2" : "1");
+    groups[vesk::md5_file(dir / name)].push_back(name);
+  }
+  EXPECT_EQ(groups.size(), 2u);
+  EXPECT_EQ(groups[vesk_md5_bytes("1")], (std::vector<std::string>{"one", "copy of one"}));
 }
 
 // From 512 MiB on the bit count needs its high word: 513 MiB and 37 bytes through the one

@@ -2,7 +2,10 @@
 # one with find_package(vesk), one with pkg-config and a plain compiler command.
 # Arguments: BUILD_DIR, SOURCE_DIR, WORK_DIR, CXX, CXX_FLAGS, GENERATOR, and LIBDIR, the
 # libraries' folder under the prefix (lib, or lib/x86_64-linux-gnu under /usr); or PREFIX instead
-# of BUILD_DIR to build against a tree installed there already (the unpacked Debian packages).
+# of BUILD_DIR to build against a tree installed there already (the unpacked Debian packages),
+# whose pkg-config file may name its prefix plainly (/usr): it is then read with that prefix
+# replaced. EXAMPLES, a folder of single-file programs (the README's), adds each of them, built
+# with the README's pkg-config command line and run.
 # A cross build also gives TOOLCHAIN (its toolchain file), LINK_FLAGS (its linker flags) and
 # EMULATOR (the command that runs its programs, with '|' between the words).
 function(run)
@@ -34,7 +37,11 @@ run(${emulator} ${WORK_DIR}/cmake/consumer)
 run(${emulator} ${WORK_DIR}/cmake/host_consumer)
 
 set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
-execute_process(COMMAND pkg-config --cflags --libs vesk OUTPUT_VARIABLE flags
+set(moved "")
+if(PREFIX)
+  set(moved --define-variable=prefix=${PREFIX})
+endif()
+execute_process(COMMAND pkg-config ${moved} --cflags --libs vesk OUTPUT_VARIABLE flags
                 RESULT_VARIABLE result OUTPUT_STRIP_TRAILING_WHITESPACE)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "pkg-config does not know vesk")
@@ -50,3 +57,14 @@ separate_arguments(extra UNIX_COMMAND "${CXX_FLAGS} ${LINK_FLAGS}")
 run(${CXX} -std=c++17 ${extra} ${SOURCE_DIR}/consumer/consumer.cpp -o ${WORK_DIR}/pc_consumer ${flags}
     -Wl,-rpath,${prefix}/${LIBDIR})
 run(${emulator} ${WORK_DIR}/pc_consumer)
+
+if(EXAMPLES)
+  file(GLOB examples ${EXAMPLES}/*.cpp)
+  file(MAKE_DIRECTORY ${WORK_DIR}/examples)
+  foreach(example IN LISTS examples)
+    get_filename_component(name ${example} NAME_WE)
+    run(${CXX} -std=c++17 ${extra} ${example} -o ${WORK_DIR}/examples/${name} ${flags}
+        -Wl,-rpath,${prefix}/${LIBDIR})
+    run(${emulator} ${WORK_DIR}/examples/${name})
+  endforeach()
+endif()

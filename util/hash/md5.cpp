@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 
 namespace vesk {
 
@@ -133,6 +134,10 @@ Md5Hex md5_hex(const unsigned int* digest) {
   }
   out.digits[32] = '\0';
   return out;
+}
+
+std::ostream& operator<<(std::ostream& out, const Md5Digest& digest) {
+  return out.write(digest.hex().c_str(), 32);
 }
 
 }  // namespace vesk
