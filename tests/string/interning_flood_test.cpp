@@ -120,6 +120,9 @@ TEST(InterningFlood, AnIndexThatCannotGrowLeavesTheTableUnchanged) {
 // The 255th text of one bucket, whose size then moves aside, when the standard allocator has no
 // room for it: refused, and the table as it was; taken once memory is back.
 TEST(InterningFlood, TheTextThatMovesABucketsSizeAsideLeavesTheTableUnchangedWhenRefused) {
+#ifdef VESK_TEST_OPERATOR_NEW_REPLACED
+  GTEST_SKIP() << "the emulator's operator new stands in for the program's, which fails";
+#endif
   constexpr unsigned int kCrc = 0x0DDBA11u;
   std::vector<TableString> handles;
   for (unsigned int i = 0; i < 254; ++i)
