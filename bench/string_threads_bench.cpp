@@ -1,11 +1,13 @@
 // Interning from two threads at once, on a table of 1,000,000 identifiers of 8 to 16 bytes:
 // lookups of present texts on one thread and on two, against absl::flat_hash_set<std::string>
 // under one std::shared_mutex and against 64 such sets each under its own std::mutex; nine
-// lookups to one new text, on one thread and on two; and new texts alone, on one thread and on
-// two, which with the host hash of a text give the inputs of a model of the table's lock on
-// more threads. Each thread looks up its own copy of the texts, shuffled its own way. The time
-// of a run is the clock's, over the operations of all its threads: with two threads that scale,
-// half the time of one.
+// lookups to one new text, on one thread and on two, and on eight threads against two; new
+// texts alone, on one thread and on two, which with the host hash of a text give the inputs of
+// a model of the table's lock on more threads, and on two threads against the 64 sets; and a
+// present text and a new one by turns, on one thread and on two. Each thread looks up its own
+// copy of the texts, shuffled its own way (or, past two threads, a copy it shares with others
+// at a place of its own). The time of a run is the clock's, over the operations of all its
+// threads: with two threads that scale, half the time of one.
 #include "bench_support.hpp"
 #include "identifiers.hpp"
 #include "report_context.hpp"
@@ -33,20 +35,30 @@ namespace {
 using vesk::bench::identifiers;
 using AbslSet = absl::flat_hash_set<std::string>;
 
-constexpr int kMostThreads = 2;
+// The most threads of any side of a benchmark, and the copies of the present texts they share.
+constexpr int kMostThreads = 8;
+constexpr int kKeyCopies = 2;
 
-// Thread `t`'s copy of the present texts, shuffled its own way: separate copies of the stored
-// texts, and the threads' lookups land in unrelated places.
-const std::vector<std::string>& keys_of(int t) {
-  static const std::array<std::vector<std::string>, kMostThreads> keys = [] {
-    std::array<std::vector<std::string>, kMostThreads> out;
-    for (int k = 0; k < kMostThreads; ++k) {
+// Copy `copy` of the present texts, shuffled its own way: two threads that look up separate
+// copies read separate memory, and their lookups land in unrelated places. Thread `t` looks up
+// copy t % kKeyCopies.
+const std::vector<std::string>& keys_of(int copy) {
+  static const std::array<std::vector<std::string>, kKeyCopies> keys = [] {
+    std::array<std::vector<std::string>, kKeyCopies> out;
+    for (int k = 0; k < kKeyCopies; ++k) {
       out[k] = identifiers(0);
       std::shuffle(out[k].begin(), out[k].end(), std::mt19937_64(7 + k));
     }
     return out;
   }();
-  return keys[t];
+  return keys[copy];
+}
+
+// 1,000,000 identifiers of 8 to 16 bytes that the table does not hold (batch 1 of
+// identifiers()), for the benchmarks that intern new texts in child processes.
+const std::vector<std::string>& new_texts() {
+  static const std::vector<std::string> texts = identifiers(1);
+  return texts;
 }
 
 vesk::TableString intern(std::string_view text) { return vesk::TableString(text); }
@@ -94,6 +106,13 @@ public:
     const std::lock_guard<std::mutex> hold(shard.lock);
     return shard.set.find(key, hash) != shard.set.end();
   }
+  // Adds a copy of `text` unless its set holds it already; true when it was new. An absl set
+  // takes no hash on insertion, so the text is hashed twice: once to pick its set, once in it.
+  bool insert(const std::string& text) {
+    Shard& shard = shardOf(mShards[0].set.hash_function()(text));
+    const std::lock_guard<std::mutex> hold(shard.lock);
+    return shard.set.insert(text).second;
+  }
 
 private:
   struct alignas(64) Shard {
@@ -105,23 +124,32 @@ private:
   std::array<Shard, 64> mShards;
 };
 
-// Each iteration: `chunk` operations on each of two threads, ours, in turns (see in_turns)
-// with as many operations of the peer on one thread or two, going on through the keys where
-// the last left off; the ratio is of the times on the clock. `operation(side, t, key)` is one
+// Each iteration: `operationsPerSide` operations of ours, shared evenly among `ourThreads` threads,
+// in turns (see in_turns) with as many operations of the peer on `peerThreads` threads, each
+// thread going on through its copy of the keys where the thread of its number left off; the
+// ratio is of the times on the clock, which include starting the threads (tens of
+// microseconds, against milliseconds of work). Threads that share a copy start a share of it
+// apart, so that no two look up the same texts at once. `operation(side, t, key)` is one
 // operation of thread `t` of a side (0 ours, 1 the peer's) on `key`. Counters op_ns and
 // peer_op_ns: the time on the clock per operation of each side, all its threads together.
 template <class Operation>
-void two_threads_in_turns(benchmark::State& state, int peerThreads, std::size_t chunk,
-                          Operation operation) {
+void threads_in_turns(benchmark::State& state, int ourThreads, int peerThreads,
+                      std::size_t operationsPerSide, Operation operation) {
   intern_present();
   keys_of(0);
-  static std::array<std::size_t, kMostThreads> next{};
+  static std::array<std::size_t, kMostThreads> next = [] {
+    std::array<std::size_t, kMostThreads> out{};
+    for (int t = 0; t < kMostThreads; ++t)
+      out[t] = static_cast<std::size_t>(t / kKeyCopies) * vesk::bench::kTexts /
+               (kMostThreads / kKeyCopies);
+    return out;
+  }();
   const auto side = [&](int number, int threads) {
     vesk::testing::run_together(static_cast<unsigned int>(threads), [&](unsigned int t) {
-      const std::vector<std::string>& keys = keys_of(static_cast<int>(t));
+      const std::vector<std::string>& keys = keys_of(static_cast<int>(t) % kKeyCopies);
       // Counted here and stored back once: the threads' places share a cache line.
       std::size_t at = next[t];
-      for (std::size_t n = chunk * kMostThreads / static_cast<std::size_t>(threads); n != 0; --n) {
+      for (std::size_t n = operationsPerSide / static_cast<std::size_t>(threads); n != 0; --n) {
         operation(number, t, keys[at]);
         at = at + 1 == keys.size() ? 0 : at + 1;
       }
@@ -130,36 +158,44 @@ void two_threads_in_turns(benchmark::State& state, int peerThreads, std::size_t 
     });
   };
   const double peer_seconds = vesk::bench::in_turns(
-      state, [&] { side(0, kMostThreads); }, [&] { side(1, peerThreads); });
+      state, [&] { side(0, ourThreads); }, [&] { side(1, peerThreads); });
   const double operations =
-      static_cast<double>(state.iterations()) * static_cast<double>(chunk * kMostThreads);
+      static_cast<double>(state.iterations()) * static_cast<double>(operationsPerSide);
   if (operations > 0) {
     state.counters["op_ns"] = state.counters["per_peer"] * peer_seconds * 1e9 / operations;
     state.counters["peer_op_ns"] = peer_seconds * 1e9 / operations;
   }
 }
 
-// The lookups: 200,000 per thread of ours in each iteration.
+// The lookups: 200,000 per thread of ours in each iteration, on two threads.
 constexpr std::size_t kLookups = 200000;
+constexpr int kTwo = 2;
 
 void lookup(const std::string& key) { benchmark::DoNotOptimize(intern(key)); }
 
 void BM_LookupsOneThread(benchmark::State& state) {
-  two_threads_in_turns(state, 1, kLookups,
-                       [](int, unsigned int, const std::string& key) { lookup(key); });
+  threads_in_turns(state, kTwo, 1, kLookups * kTwo,
+                   [](int, unsigned int, const std::string& key) { lookup(key); });
 }
 
-// Ours against `Set` (SharedMutexSet or ShardedSet), each on two threads.
+// The peer `Set` (SharedMutexSet or ShardedSet) holding the present texts, made once.
+template <class Set>
+Set& present_set() {
+  static Set set;
+  return set;
+}
+
+// Ours against `Set`, each on two threads.
 template <class Set>
 void BM_LookupsAgainst(benchmark::State& state) {
-  static const Set set;
-  two_threads_in_turns(state, kMostThreads, kLookups,
-                       [](int side, unsigned int, const std::string& key) {
-                         if (side == 0)
-                           lookup(key);
-                         else
-                           benchmark::DoNotOptimize(set.contains(key));
-                       });
+  const Set& set = present_set<Set>();
+  threads_in_turns(state, kTwo, kTwo, kLookups * kTwo,
+                   [&set](int side, unsigned int, const std::string& key) {
+                     if (side == 0)
+                       lookup(key);
+                     else
+                       benchmark::DoNotOptimize(set.contains(key));
+                   });
 }
 
 // Nine lookups of present texts, then one new text, and again. A new text is 14 bytes: a
@@ -196,58 +232,149 @@ void BM_MixOneThread(benchmark::State& state) {
     Mix mix;
   };
   static std::array<Own, 3> mixes{{{Mix('a')}, {Mix('b')}, {Mix('c')}}};
-  two_threads_in_turns(state, 1, kMixed, [](int side, unsigned int t, const std::string& key) {
-    mixes[side == 0 ? t : 2].mix(key);
-  });
+  threads_in_turns(
+      state, kTwo, 1, kMixed * kTwo,
+      [](int side, unsigned int t, const std::string& key) { mixes[side == 0 ? t : 2].mix(key); });
 }
 
-// New texts only, on one thread and on two, each in a child process of its own forked from
-// this one while the table holds the present texts alone, so that both meet the same table and
-// the same growths: 1,000,000 new identifiers of 8 to 16 bytes (batch 1 of identifiers()), which
-// take the table from 10^6 texts to 2 x 10^6, through a doubling of its index and growths of
-// its buckets that both count in full. Each thread interns its own share of the texts in order.
-// The children take turns at going first; an iteration's time is the two threads'. Counters
-// op_ns and peer_op_ns: the time on the clock per new text on two threads and on one; per_peer
-// their ratio.
-void BM_NewTexts(benchmark::State& state) {
-  using Clock = std::chrono::steady_clock;
-  intern_present();
-  static const std::vector<std::string> fresh = identifiers(1);
-  const auto seconds_on = [](unsigned int threads) {
-    return vesk::bench::in_child(
-        [threads] {
-          const Clock::time_point start = Clock::now();
-          vesk::testing::run_together(threads, [threads](unsigned int t) {
-            const std::size_t share = fresh.size() / threads;
-            for (std::size_t i = t * share; i < (t + 1) * share; ++i)
-              benchmark::DoNotOptimize(intern(fresh[i]));
-            return 0ul;
-          });
-          return std::chrono::duration<double>(Clock::now() - start).count();
-        },
-        -1.0);
+// The mix on eight threads, on this machine's two cores, against the same mix on two threads:
+// 200,000 operations of each side in each iteration (25,000 per thread of ours, 100,000 per
+// thread of the peer's), so that starting eight threads weighs little. Eight threads contend
+// for the cores as well as for the locks: one may be descheduled holding a region's lock, or
+// in the middle of a growth, while the others wait for it. per_peer is the eight threads' time
+// over the two threads' for the same operations.
+void BM_MixEightThreads(benchmark::State& state) {
+  constexpr int kEight = 8;
+  static_assert(kEight <= kMostThreads, "each thread keeps its place in the keys");
+  // A Mix of its own for each thread of each side, on a cache line of its own, with letters
+  // that no other benchmark's mix uses, so that each new text is new to the table.
+  struct alignas(64) Own {
+    Mix mix;
   };
-  double one_total = 0;
-  double two_total = 0;
-  bool two_first = false;
+  static std::vector<Own> mixes = [] {
+    std::vector<Own> out;
+    for (int k = 0; k < kEight + kTwo; ++k)
+      out.push_back(Own{Mix(static_cast<char>('d' + k))});
+    return out;
+  }();
+  threads_in_turns(state, kEight, kTwo, kMixed * kEight,
+                   [](int side, unsigned int t, const std::string& key) {
+                     mixes[side == 0 ? t : kEight + t].mix(key);
+                   });
+}
+
+// Each iteration: `ours` and `peer`, each in a child process of its own forked from this one
+// (see in_child) while the table holds the present texts alone, so that both meet the same
+// table and the same growths, each returning the seconds its work took or a negative number
+// when it failed. They take turns at going first; an iteration's time is ours. Counters
+// op_ns and peer_op_ns: the time on the clock per operation of each, `operations` in each
+// run of either; per_peer their ratio, and peer_ns the peer's time per iteration.
+template <class Ours, class Peer>
+void children_in_turns(benchmark::State& state, std::size_t operations, Ours ours, Peer peer) {
+  // Made before the first fork, so that no child makes them in its time.
+  intern_present();
+  keys_of(0);
+  new_texts();
+  double ours_total = 0;
+  double peer_total = 0;
+  bool ours_first = true;
   for (auto _ : state) {
-    const double first = seconds_on(two_first ? 2 : 1);
-    const double second = seconds_on(two_first ? 1 : 2);
-    const double one = two_first ? second : first;
-    const double two = two_first ? first : second;
-    two_first = !two_first;
-    if (one < 0 || two < 0) {
+    double ours_time = 0;
+    double peer_time = 0;
+    if (ours_first) {
+      ours_time = vesk::bench::in_child(ours, -1.0);
+      peer_time = vesk::bench::in_child(peer, -1.0);
+    } else {
+      peer_time = vesk::bench::in_child(peer, -1.0);
+      ours_time = vesk::bench::in_child(ours, -1.0);
+    }
+    ours_first = !ours_first;
+    if (ours_time < 0 || peer_time < 0) {
       state.SkipWithError("a child process failed");
       return;
     }
-    one_total += one;
-    two_total += two;
-    state.SetIterationTime(two);
+    ours_total += ours_time;
+    peer_total += peer_time;
+    state.SetIterationTime(ours_time);
   }
-  const double texts = static_cast<double>(state.iterations()) * static_cast<double>(fresh.size());
-  state.counters["op_ns"] = two_total * 1e9 / texts;
-  state.counters["peer_op_ns"] = one_total * 1e9 / texts;
-  state.counters["per_peer"] = two_total / one_total;
+  const double iterations = static_cast<double>(state.iterations());
+  const double all = iterations * static_cast<double>(operations);
+  state.counters["op_ns"] = ours_total * 1e9 / all;
+  state.counters["peer_op_ns"] = peer_total * 1e9 / all;
+  state.counters["per_peer"] = ours_total / peer_total;
+  state.counters["peer_ns"] = peer_total * 1e9 / iterations;
+}
+
+// The seconds on the clock that `threads` threads, started together, take to run
+// `work(t, threads)` each, `t` the thread's number.
+template <class Work>
+double seconds_on(unsigned int threads, Work work) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  vesk::testing::run_together(threads, [&work, threads](unsigned int t) {
+    work(t, threads);
+    return 0ul;
+  });
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Thread `t` of `threads`: its share of the new texts, in order, each interned once.
+void intern_new_share(unsigned int t, unsigned int threads) {
+  const std::vector<std::string>& fresh = new_texts();
+  const std::size_t share = fresh.size() / threads;
+  for (std::size_t i = t * share; i < (t + 1) * share; ++i)
+    benchmark::DoNotOptimize(intern(fresh[i]));
+}
+
+// New texts only, on two threads against one: the 1,000,000 new identifiers take the table from
+// 10^6 texts to 2 x 10^6, through a doubling of its index and growths of its buckets that both
+// count in full. Each thread interns its own share of the texts in order. Counters op_ns and
+// peer_op_ns: the time on the clock per new text on two threads and on one; per_peer their
+// ratio.
+void BM_NewTexts(benchmark::State& state) {
+  children_in_turns(
+      state, new_texts().size(), [] { return seconds_on(kTwo, intern_new_share); },
+      [] { return seconds_on(1, intern_new_share); });
+}
+
+// The same new texts on two threads, ours against ShardedSet: the 64 absl sets, holding the
+// present texts (made here, before the children are forked, like the table), take in the same
+// texts, each thread its same share in order. Both sides write pages that the child shares
+// with this process until then, and pay alike for copying them.
+void BM_NewTextsAgainstSharded(benchmark::State& state) {
+  present_set<ShardedSet>();
+  children_in_turns(
+      state, new_texts().size(), [] { return seconds_on(kTwo, intern_new_share); },
+      [] {
+        return seconds_on(kTwo, [](unsigned int t, unsigned int threads) {
+          ShardedSet& set = present_set<ShardedSet>();
+          const std::vector<std::string>& fresh = new_texts();
+          const std::size_t share = fresh.size() / threads;
+          for (std::size_t i = t * share; i < (t + 1) * share; ++i)
+            benchmark::DoNotOptimize(set.insert(fresh[i]));
+        });
+      });
+}
+
+// Thread `t` of `threads`: by turns a present text from its copy of the keys and a new text
+// from its share, as many of each as the share holds.
+void half_new_share(unsigned int t, unsigned int threads) {
+  const std::vector<std::string>& fresh = new_texts();
+  const std::vector<std::string>& keys = keys_of(static_cast<int>(t) % kKeyCopies);
+  const std::size_t share = fresh.size() / threads;
+  for (std::size_t i = 0; i < share; ++i) {
+    lookup(keys[i]);
+    benchmark::DoNotOptimize(intern(fresh[t * share + i]));
+  }
+}
+
+// Half present texts, half new, on two threads against one: 1,000,000 lookups of present texts
+// and the 1,000,000 new texts of BM_NewTexts, alternating, the same 2,000,000 operations on
+// either side. per_peer is the two threads' time over the one thread's.
+void BM_HalfNewTexts(benchmark::State& state) {
+  children_in_turns(
+      state, 2 * new_texts().size(), [] { return seconds_on(kTwo, half_new_share); },
+      [] { return seconds_on(1, half_new_share); });
 }
 
 // The host hash of each present text on one thread, as an insertion computes it before the
@@ -268,9 +395,12 @@ void BM_HostHashOfTexts(benchmark::State& state) {
 BENCHMARK(BM_LookupsOneThread)->UseManualTime()->Iterations(10);
 BENCHMARK_TEMPLATE(BM_LookupsAgainst, SharedMutexSet)->UseManualTime()->Iterations(10);
 BENCHMARK_TEMPLATE(BM_LookupsAgainst, ShardedSet)->UseManualTime()->Iterations(10);
-// Before the mix, which adds texts to the table.
+// Before the mixes, which add texts to the table.
 BENCHMARK(BM_NewTexts)->UseManualTime()->Iterations(2);
+BENCHMARK(BM_NewTextsAgainstSharded)->UseManualTime()->Iterations(2);
+BENCHMARK(BM_HalfNewTexts)->UseManualTime()->Iterations(2);
 BENCHMARK(BM_MixOneThread)->UseManualTime()->Iterations(30);
+BENCHMARK(BM_MixEightThreads)->UseManualTime()->Iterations(20);
 BENCHMARK(BM_HostHashOfTexts);
 
 // The note of the model of the lock, for the report.
@@ -319,6 +449,8 @@ void declare_report() {
       "A table of 1,000,000 identifiers of 8 to 16 bytes; each thread looks up its own copy of the "
       "texts, shuffled its own way: 200,000 lookups per thread in each iteration (25,000 "
       "operations of the mix, nine lookups to one new text), in turns with as many of the peer. "
+      "On eight threads, which share two such copies at places of their own, the mix is 25,000 "
+      "operations per thread, against as many in all on two threads. "
       "Time on the clock for the same number of operations: against one thread, 0.5 is twice "
       "the work done in the same time.");
   const auto row = [&](const std::string& what, const char* benchmark, const std::string& peer,
@@ -335,6 +467,25 @@ void declare_report() {
       "64 `absl::flat_hash_set`, each under its own `std::mutex`, 2 threads");
   row("`TableString`, 9 present texts to 1 new, 2 threads", "BM_MixOneThread",
       "the same mix on 1 thread", "the same mix on 1 thread");
+  row("`TableString`, 9 present texts to 1 new, 8 threads", "BM_MixEightThreads",
+      "the same mix on 2 threads", "the same mix on 2 threads");
+
+  report::table(
+      "Interning new texts from two threads",
+      "Each side in a child process of its own, forked from this one while the table (or the "
+      "peer) holds 1,000,000 identifiers of 8 to 16 bytes, takes in 1,000,000 new ones, which "
+      "double the table's index; each thread its own share of them, in order, with a lookup of "
+      "a present text before each in the row of both by turns. The two sides "
+      "take turns at going first. Time on the clock for the same operations: against one "
+      "thread, 0.5 is twice the work done in the same time.");
+  row("`TableString` of a new text, 2 threads", "BM_NewTexts", "the same texts on 1 thread",
+      "the same new texts on 1 thread");
+  row("`TableString` of a new text, 2 threads", "BM_NewTextsAgainstSharded",
+      "`absl::flat_hash_set<std::string>::insert` into 64 sets, each under its own "
+      "`std::mutex`, 2 threads",
+      "`absl::flat_hash_set::insert` into 64 sets, each under its own `std::mutex`, 2 threads");
+  row("`TableString`, a present text and a new one by turns, 2 threads", "BM_HalfNewTexts",
+      "the same operations on 1 thread", "the same operations on 1 thread");
 
   report::LockModelInputs inputs{
       {"`TableString` of a present text, 1 thread", "BM_LookupsOneThread", "peer_op_ns"},
