@@ -51,6 +51,17 @@ int open_for_reading(const char* path) {
   }
 }
 
+// Whether a read of `fd` that a signal interrupted is made again: only for a file whose reads
+// end by themselves. The file's kind is asked for then, not before every read of every file:
+// without it, the interruption is the caller's, as for a pipe. Leaves errno as it was.
+bool read_again(int fd) {
+  const int interrupted = errno;
+  struct stat status;
+  const bool again = fstat(fd, &status) == 0 && ends_by_itself(status.st_mode);
+  errno = interrupted;
+  return again;
+}
+
 }  // namespace
 
 void md5_file(const std::string& path, unsigned int* digest) {
@@ -62,9 +73,6 @@ void md5_file(const std::string& path, unsigned int* digest) {
   if (fd < 0)
     detail::raise_filesystem_error(kOperation, path, errno);
   const Descriptor file{fd};
-  // Without the file's kind an interrupted read is the caller's, as for a pipe.
-  struct stat status;
-  const bool retry_reads = fstat(fd, &status) == 0 && ends_by_itself(status.st_mode);
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   const std::unique_ptr<unsigned char, HostBlock> block(
       static_cast<unsigned char*>(vesk_malloc(kBlock)));
@@ -78,7 +86,7 @@ void md5_file(const std::string& path, unsigned int* digest) {
       engine.addBytes(block.get(), block.get() + got);
     else if (got == 0)
       break;
-    else if (errno != EINTR || !retry_reads)
+    else if (errno != EINTR || !read_again(fd))
       detail::raise_filesystem_error(kOperation, path, errno);
   }
   engine.hashIt(digest);
