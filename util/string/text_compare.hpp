@@ -30,7 +30,8 @@ inline bool same_bytes(const char* a, const char* b, unsigned int size) {
 
 /// same_bytes for 8 to 16 bytes: the first word and the last, which overlap below 16.
 inline bool same_8to16(const char* a, const char* b, unsigned int size) {
-  return ((word_of_8(a) ^ word_of_8(b)) | (word_of_8(a + size - 8) ^ word_of_8(b + size - 8))) == 0;
+  return ((word_of_8(a) ^ word_of_8(b)) | (word_of_8(a + size - 8) ^ word_of_8(b + size - 8))) ==
+         0;
 }
 
 /// same_bytes for 17 to 48 bytes: the first 16 bytes and the last 16, and for more than 32 the
