@@ -117,7 +117,7 @@ TEST(RecordIndex, FindsEveryRecordAndNothingElse) {
         for (std::size_t i = 0; i < inserted; ++i)
           visit(entries[i].get());
       });
-      index.insert(c.key(*entry), entry.get());
+      index.insert(c.key(*entry), [&] { return entry.get(); });
       ++inserted;
     }
     for (const auto& entry : entries) {
@@ -172,7 +172,8 @@ TEST(RecordIndex, AFindInSlotsThatGaveTheirMemoryBackComparesNoEmptySlot) {
         for (std::size_t k = 0; k < i; ++k)
           visit(entries[k].get());
       });
-      index.insert(RecordIndex::keyOf(entries[i]->text(), entries[i]->size()), entries[i].get());
+      index.insert(RecordIndex::keyOf(entries[i]->text(), entries[i]->size()),
+                   [&] { return entries[i].get(); });
     };
     for (std::size_t i = 0; i + 1 < entries.size(); ++i)
       add(i);
@@ -241,7 +242,7 @@ TEST(RecordIndex, ReplacedSlotsGiveTheirPagesBack) {
         visit(entries[i].get());
     });
     const Entry& entry = *entries[inserted];
-    index.insert(RecordIndex::keyOf(entry.text(), entry.size()), &entry);
+    index.insert(RecordIndex::keyOf(entry.text(), entry.size()), [&] { return &entry; });
   }
   constexpr long kLastSlots = (long{1} << 18) * 64;
   EXPECT_LT(resident_bytes() - before, kLastSlots + kLastSlots / 4);

@@ -52,8 +52,8 @@ public:
   unsigned int count() const { return mCount; }
   /// The bucket of `hash`: `hash` modulo count().
   unsigned int indexOf(unsigned int hash) const { return mModulus(hash); }
-  /// Asks the processor for the count of bucket `index` (< count()) ahead of its use.
-  void prefetch(unsigned int index) const { __builtin_prefetch(mSizes + index, 1); }
+  /// The buckets' bytes, each a bucket's count unless 255: for hints to the processor.
+  const std::uint8_t* sizes() const { return mSizes; }
   /// The number of records in bucket `index` (< count()).
   unsigned int size(unsigned int index) const {
     return mSizes[index] != kCounted ? mSizes[index] : counted(index);

@@ -77,8 +77,8 @@ namespace {
 std::atomic<std::uint64_t> gTablesMade{0};
 }  // namespace
 
-Table::Placing::Placing(unsigned int count)
-    : modulus(count), regionFactor((std::uint64_t{kRegions} << 32) / count) {}
+Table::Placing::Placing(unsigned int count, const std::uint8_t* sizes)
+    : modulus(count), regionFactor((std::uint64_t{kRegions} << 32) / count), counts(sizes) {}
 
 Table::Table()
     : mSerial(gTablesMade.fetch_add(1, std::memory_order_relaxed) + 1),
@@ -86,7 +86,7 @@ Table::Table()
       mBucketCount(kInitialBucketCount),
       mPreviousBucketCount(kInitialPreviousBucketCount),
       mRehashCount(0) {
-  mPlacings[0] = Placing(kInitialBucketCount);
+  mPlacings[0] = Placing(kInitialBucketCount, mBuckets.sizes());
   mPlacing.store(&mPlacings[0], std::memory_order_release);
   shareRoom(0);
 }

@@ -124,14 +124,16 @@ private:
   // How a bucket count places hashes: their bucket, and the bucket's region (the buckets in
   // kRegions runs of about equal length, so that two regions seldom count in one cache line).
   struct Placing {
-    Placing() : modulus(1), regionFactor(0) {}
-    explicit Placing(unsigned int count);
+    Placing() : modulus(1), regionFactor(0), counts(nullptr) {}
+    Placing(unsigned int count, const std::uint8_t* sizes);
     unsigned int bucketOf(unsigned int hash) const { return modulus(hash); }
     unsigned int regionOf(unsigned int bucket) const {
       return static_cast<unsigned int>((std::uint64_t{bucket} * regionFactor) >> 32);
     }
     detail::Modulus modulus;
     std::uint64_t regionFactor;
+    // The bucket counts' bytes, for a hint to the processor before the lock.
+    const std::uint8_t* counts;
   };
   // The growths a bucket count of 32 bits allows, and more.
   static constexpr unsigned int kMostGrowths = 48;

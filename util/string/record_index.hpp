@@ -147,11 +147,14 @@ public:
     while (capacity() < records)
       rehash((current().groupMask + 1) * 2, allRecords);
   }
-  /// Adds `record`, whose text has key `key` and which no other thread inserts; the callers
-  /// together insert no more records than reserveFor made room for. Safe on any number of
-  /// threads at once.
-  void insert(std::uint64_t key, const table_string::Entry* record) {
-    claim(current(), key, record);
+  /// Adds the record that `make()` returns, whose text has key `key` and which no other
+  /// thread inserts; `make` runs once its slot is claimed. The callers together insert no more
+  /// records than reserveFor made room for. Safe on any number of threads at once.
+  template <class Make>
+  void insert(std::uint64_t key, Make make) {
+    // The slot is claimed before the record is made: the claim's atomic step then has no
+    // writes of the record to wait for, which would be fresh lines, most likely from memory.
+    claim(current(), key).store(make(), std::memory_order_release);
   }
 
 private:
@@ -272,22 +275,21 @@ private:
     at.controls.store(controls | std::uint64_t{controlOf(key)} << (8 * slot),
                       std::memory_order_relaxed);
   }
-  // place in the published slots, where other threads insert and find at once. The slot is
-  // claimed by setting its control byte in one atomic step, which fails if another insertion
-  // claimed any slot of the group first; only then is the record stored, released, so that a
-  // find that reads it reads the record's bytes too. The control byte itself orders nothing:
-  // a find pairs its acquire with the record's release.
-  static void claim(Slots& slots, std::uint64_t key, const table_string::Entry* record) {
+  // A free slot of `key`'s probe sequence in the published slots, where other threads insert
+  // and find at once, for a record of that key: claimed by setting its control byte in one
+  // atomic step, which fails if another insertion claimed any slot of the group first. The
+  // caller then stores the record, released, so that a find that reads it reads the record's
+  // bytes too. The control byte itself orders nothing: a find pairs its acquire with the
+  // record's release.
+  static std::atomic<const table_string::Entry*>& claim(Slots& slots, std::uint64_t key) {
     for (Group* at = &firstWithRoom(slots, key);;) {
       std::uint64_t controls = at->controls.load(std::memory_order_relaxed);
       for (unsigned int free; (free = scan(controls, 0).free) != 0;) {
         const auto slot = static_cast<unsigned int>(__builtin_ctz(free));
         if (at->controls.compare_exchange_weak(
                 controls, controls | std::uint64_t{controlOf(key)} << (8 * slot),
-                std::memory_order_relaxed, std::memory_order_relaxed)) {
-          at->records[slot].store(record, std::memory_order_release);
-          return;
-        }
+                std::memory_order_relaxed, std::memory_order_relaxed))
+          return at->records[slot];
       }
       // Others filled the group meanwhile: on along the probe sequence.
       at = &firstWithRoom(slots, key, at);

@@ -100,15 +100,17 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
     const Placing* placing = mPlacing.load(std::memory_order_acquire);
     const unsigned int bucket = placing->bucketOf(hash);
     Region& region = mRegions[placing->regionOf(bucket)];
+    // The bucket's count and the record's room are most likely in memory: asked for now, they
+    // arrive while the lock is taken and the second lookup made. (Should a growth replace the
+    // counts meanwhile, the hint reads nothing.)
+    __builtin_prefetch(placing->counts + bucket, 1);
+    __builtin_prefetch(chunk.next, 1);
     if (!own && needed == 0) {
       const Hold hold(region.lock);
       // A growth, under every lock, may have placed the bucket elsewhere since it was found;
       // while this lock is held, none can.
       if (mPlacing.load(std::memory_order_relaxed) != placing)
         continue;
-      // The bucket's count is read below, most likely from memory: asked for now, it arrives
-      // while the second lookup is done.
-      mBuckets.prefetch(bucket);
       // Another thread may have inserted the text since the lookup without a lock; as the
       // text has this bucket, only this region's lock keeps it from doing so now.
       if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
@@ -118,11 +120,11 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
       // Nothing here allocates or fails. The bucket's count is this region's alone, and
       // below 8 it is a byte of its own; the index takes insertions of every region at once.
       if (mBuckets.size(bucket) < kGrowthTrigger && region.records < region.room) {
-        const Entry* record = makeRecord(chunk.next, text, size, hash, copy);
+        const Entry* record = nullptr;
+        mRecords.insert(key, [&] { return record = makeRecord(chunk.next, text, size, hash, copy); });
         chunk.next += room;
         mBuckets.add(bucket);
         ++region.records;
-        mRecords.insert(key, record);
         // The record keeps an outsized text's buffer from now on.
         copy.handOver();
         return record;
@@ -191,7 +193,7 @@ const Entry* Table::insertHoldingAll(const char* text, unsigned int size, std::u
   mBuckets.add(bucket);
   const unsigned int region = mPlacing.load(std::memory_order_relaxed)->regionOf(bucket);
   ++mRegions[region].records;
-  mRecords.insert(key, record);
+  mRecords.insert(key, [record] { return record; });
   if (!own)
     chunk.next += detail::RecordArena::rounded(bytes);
   // The record keeps an outsized text's buffer from now on.
@@ -240,7 +242,7 @@ unsigned int Table::grow(const Entry* pending) {
   mPreviousBucketCount = mBucketCount;
   mBucketCount = count;
   ++mRehashCount;
-  mPlacings[mRehashCount] = Placing(count);
+  mPlacings[mRehashCount] = Placing(count, mBuckets.sizes());
   mPlacing.store(&mPlacings[mRehashCount], std::memory_order_release);
   return count;
 }
