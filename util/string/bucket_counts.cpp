@@ -33,11 +33,9 @@ unsigned int BucketCounts::counted(unsigned int index) const {
   return entry->second;
 }
 
-void BucketCounts::add(unsigned int index) {
+void BucketCounts::addToLarge(unsigned int index) {
   std::uint8_t& size = mSizes[index];
-  if (size < kCounted - 1) {
-    ++size;
-  } else if (size == kCounted - 1) {
+  if (size == kCounted - 1) {
     size = kCounted;
     // reserveOneMore made the room: inserting moves entries but allocates nothing.
     mLarge.insert(large_entry(mLarge, index), {index, unsigned{kCounted}});

@@ -65,7 +65,12 @@ public:
       mLarge.reserve(mLarge.size() + 1);
   }
   /// One more record in bucket `index`, for which reserveOneMore was called.
-  void add(unsigned int index);
+  void add(unsigned int index) {
+    if (mSizes[index] < kCounted - 1)
+      ++mSizes[index];
+    else
+      addToLarge(index);
+  }
   /// Exchanges the contents of two counts.
   void swap(BucketCounts& other);
 
@@ -73,6 +78,8 @@ private:
   // A bucket byte of this value: the size is in mLarge.
   static constexpr std::uint8_t kCounted = 255;
   unsigned int counted(unsigned int index) const;
+  // add for a bucket of kCounted - 1 records or more.
+  void addToLarge(unsigned int index);
 
   std::uint8_t* mSizes;
   unsigned int mCount;

@@ -227,13 +227,27 @@ unsigned int Table::grow(const Entry* pending) {
   // The stored hashes place every record again; no text is read or hashed again and no
   // record moves. If an allocation fails here the old buckets stay in place untouched.
   detail::BucketCounts next(count);
-  walkRecords([&next, pending](const Entry* record) {
-    if (record != pending) {
-      const unsigned int index = next.indexOf(record->hash());
+  // Each count is asked for some records before it is added to, so that the misses overlap:
+  // the counts of millions of records are larger than the processor's caches. The growth
+  // holds every lock, and every other insertion waits for it.
+  constexpr unsigned int kAhead = 16;
+  unsigned int ahead[kAhead];
+  std::size_t seen = 0;
+  walkRecords([&](const Entry* record) {
+    if (record == pending)
+      return;
+    unsigned int& index = ahead[seen++ % kAhead];
+    if (seen > kAhead) {
       next.reserveOneMore(index);
       next.add(index);
     }
+    index = next.indexOf(record->hash());
+    __builtin_prefetch(next.sizes() + index, 1);
   });
+  for (std::size_t k = seen > kAhead ? seen - kAhead : 0; k < seen; ++k) {
+    next.reserveOneMore(ahead[k % kAhead]);
+    next.add(ahead[k % kAhead]);
+  }
   if (pending != nullptr)
     next.reserveOneMore(next.indexOf(pending->hash()));
   // Only now, with nothing left to fail, does the sequence advance. An insertion that found
