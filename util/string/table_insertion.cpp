@@ -121,7 +121,8 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
       // below 8 it is a byte of its own; the index takes insertions of every region at once.
       if (mBuckets.size(bucket) < kGrowthTrigger && region.records < region.room) {
         const Entry* record = nullptr;
-        mRecords.insert(key, [&] { return record = makeRecord(chunk.next, text, size, hash, copy); });
+        mRecords.insert(key,
+                        [&] { return record = makeRecord(chunk.next, text, size, hash, copy); });
         chunk.next += room;
         mBuckets.add(bucket);
         ++region.records;
