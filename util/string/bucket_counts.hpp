@@ -4,6 +4,7 @@
 #define VESK_UTIL_STRING_BUCKET_COUNTS_HPP
 
 #include <cassert>
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -71,6 +72,9 @@ public:
     else
       addToLarge(index);
   }
+  /// Adds the records of `other`, of as many buckets, bucket by bucket. Throws
+  /// std::bad_alloc when an exact count cannot be made room for; some are then added.
+  void addAll(const BucketCounts& other);
   /// Exchanges the contents of two counts.
   void swap(BucketCounts& other);
 
@@ -86,6 +90,40 @@ private:
   Modulus mModulus;
   // (bucket, size) for each bucket of kCounted records or more, sorted by bucket.
   std::vector<std::pair<unsigned int, unsigned int>> mLarge;
+};
+
+/// Adds records to a BucketCounts by their hashes, each bucket's count asked for some records
+/// before it is added to, so that the misses overlap: the counts of millions of records are
+/// larger than the processor's caches.
+class CountAdder {
+public:
+  explicit CountAdder(BucketCounts& counts) : mCounts(counts) {}
+  CountAdder(const CountAdder&) = delete;
+  CountAdder& operator=(const CountAdder&) = delete;
+  /// One more record of hash `hash`; throws std::bad_alloc as BucketCounts::reserveOneMore.
+  void add(unsigned int hash) {
+    unsigned int& index = mAhead[mSeen++ % kAhead];
+    if (mSeen > kAhead)
+      addAt(index);
+    index = mCounts.indexOf(hash);
+    __builtin_prefetch(mCounts.sizes() + index, 1);
+  }
+  /// Adds the records still waiting; throws std::bad_alloc as add.
+  void finish() {
+    for (std::size_t k = mSeen > kAhead ? mSeen - kAhead : 0; k < mSeen; ++k)
+      addAt(mAhead[k % kAhead]);
+    mSeen = 0;
+  }
+
+private:
+  static constexpr unsigned int kAhead = 16;
+  void addAt(unsigned int index) {
+    mCounts.reserveOneMore(index);
+    mCounts.add(index);
+  }
+  BucketCounts& mCounts;
+  std::size_t mSeen = 0;
+  unsigned int mAhead[kAhead];
 };
 
 }  // namespace vesk::detail

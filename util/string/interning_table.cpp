@@ -6,6 +6,8 @@
 #include "vesk/host/host_util.h"
 
 #include <cassert>
+#include <chrono>
+#include <thread>
 #include <cstddef>
 #include <cstring>
 #include <limits>
@@ -189,14 +191,40 @@ __attribute__((noinline)) void Table::insertInto(const Entry*& out, const char* 
   out = insert(text, size, key);
 }
 
+void Table::lockRegion(const Region& region) const {
+  using Clock = std::chrono::steady_clock;
+  constexpr unsigned int kPausedTries = 64;
+  constexpr unsigned int kPauses = 16;
+  Clock::time_point yieldingSince;
+  for (unsigned int tries = 0;; ++tries) {
+    if (region.lock.try_lock())
+      return;
+    if (mPass.help()) {
+      tries = 0;
+    } else if (tries < kPausedTries) {
+      for (unsigned int pause = 0; pause < kPauses; ++pause)
+        detail::SpinningMutex::relax();
+    } else if (tries == kPausedTries || mAllHeld.load(std::memory_order_relaxed) ||
+               Clock::now() - yieldingSince < std::chrono::milliseconds(1)) {
+      if (tries == kPausedTries)
+        yieldingSince = Clock::now();
+      std::this_thread::yield();
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  }
+}
+
 // The arena's lock comes last: it is taken alone, or under every region's.
 void Table::lockAll() const {
   for (const Region& region : mRegions)
-    region.lock.lock();
+    lockRegion(region);
   mArenaLock.lock();
+  mAllHeld.store(true, std::memory_order_relaxed);
 }
 
 void Table::unlockAll() const {
+  mAllHeld.store(false, std::memory_order_relaxed);
   mArenaLock.unlock();
   for (unsigned int r = kRegions; r-- > 0;)
     mRegions[r].lock.unlock();

@@ -7,6 +7,7 @@
 #include "util/string/bucket_counts.hpp"
 #include "util/string/record_arena.hpp"
 #include "util/string/record_index.hpp"
+#include "util/string/shared_pass.hpp"
 #include "vesk/string.hpp"
 
 #include <atomic>
@@ -167,6 +168,34 @@ private:
   // NUL. Throws nothing.
   static const Entry* makeRecord(void* at, const char* text, unsigned int size, unsigned int hash,
                                  const detail::HostBlock& copy);
+  // A growth's recount of the buckets and a doubling's refill of the index, as work for a
+  // SharedPass.
+  struct Recount;
+  struct Refill;
+  // Doubles the index until it has room for `records` records, `pending` (not null), made
+  // but not yet inserted, left out; every lock held. Throws std::bad_alloc and leaves the
+  // index as it was if it cannot.
+  void makeRoomInIndex(std::size_t records, const Entry* pending);
+  // Runs `work` over the arena's blocks, every lock held, shared with the threads waiting
+  // for a lock of the table meanwhile.
+  void runPass(detail::PassWork& work);
+  // Takes `region`'s lock; while it waits, helps with a pass under way. It pauses between
+  // its first tries, then yields its processor between tries for about a millisecond, and
+  // for as long as a thread holds every lock (a pass it can help with may open), and only
+  // then sleeps between tries, 200 microseconds at a time, never in the mutex itself: a
+  // region's lock may be held that long by a fault on a page that a fork left shared, and
+  // the lock a sleeper waited for in the mutex might be taken next by a thread that is to
+  // hold every lock, and the sleeper would sleep through the pass it could help with.
+  void lockRegion(const Region& region) const;
+  struct HoldRegion {
+    HoldRegion(const Table& table, const Region& region) : held(region) {
+      table.lockRegion(region);
+    }
+    ~HoldRegion() { held.lock.unlock(); }
+    HoldRegion(const HoldRegion&) = delete;
+    HoldRegion& operator=(const HoldRegion&) = delete;
+    const Region& held;
+  };
   // Every region's lock, in order, then the arena's; unlockAll releases them.
   void lockAll() const;
   void unlockAll() const;
@@ -180,6 +209,10 @@ private:
   using Hold = std::lock_guard<detail::SpinningMutex>;
 
   Region mRegions[kRegions];
+  // The pass that the thread holding every lock shares with those waiting for one.
+  mutable detail::SharedPass mPass;
+  // Whether a thread holds every lock.
+  mutable std::atomic<bool> mAllHeld{false};
   // Held while a chunk or a block of its own is cut from the arena, or its blocks are walked.
   mutable detail::SpinningMutex mArenaLock;
   // The placing of every bucket count the table has had, the current one published last:

@@ -76,6 +76,7 @@ __attribute__((noinline)) void* RecordArena::takeFromNewBlock(std::size_t bytes,
     mOldest = taken;
   }
   mNewest = taken;
+  ++mBlocks;
   mCursor = reinterpret_cast<char*>(header + 1);
   mLeft = (blockBytes - sizeof(Header)) / kChunkBytes * kChunkBytes;
   if (mNextBlock < kLargestBlock)

@@ -116,15 +116,29 @@ public:
   /// `step` returns the bytes that record was made with.
   template <class Step>
   void forEach(Step step) const {
-    for (const auto* block = static_cast<const Header*>(mOldest); block != nullptr;
-         block = static_cast<const Header*>(block->next)) {
-      const char* end =
-          block == mNewest ? mCursor : reinterpret_cast<const char*>(block) + block->used;
-      for (const char* chunk = reinterpret_cast<const char*>(block + 1); chunk < end;
-           chunk += kChunkBytes)
-        for (const char* record = chunk; record < chunk + kChunkBytes && load_word(record) != 0;)
-          record += rounded(step(static_cast<const void*>(record)));
-    }
+    for (std::size_t k = 0; k < mBlocks; ++k)
+      forEachInBlock(k, step);
+    forEachOwn(step);
+  }
+  /// The blocks that chunks are cut from, numbered from 0 in the order they were taken.
+  std::size_t blocks() const { return mBlocks; }
+  /// forEach for the records in the chunks of block `k` (< blocks()) alone. Several threads
+  /// may walk blocks at once, while no other changes the arena.
+  template <class Step>
+  void forEachInBlock(std::size_t k, Step step) const {
+    const auto* block = static_cast<const Header*>(mOldest);
+    while (k-- > 0)
+      block = static_cast<const Header*>(block->next);
+    const char* end =
+        block == mNewest ? mCursor : reinterpret_cast<const char*>(block) + block->used;
+    for (const char* chunk = reinterpret_cast<const char*>(block + 1); chunk < end;
+         chunk += kChunkBytes)
+      for (const char* record = chunk; record < chunk + kChunkBytes && load_word(record) != 0;)
+        record += rounded(step(static_cast<const void*>(record)));
+  }
+  /// forEach for the records of a block of their own alone.
+  template <class Step>
+  void forEachOwn(Step step) const {
     for (const auto* block = static_cast<const Header*>(mOwnOldest); block != nullptr;
          block = static_cast<const Header*>(block->next))
       step(static_cast<const void*>(block + 1));
@@ -166,6 +180,7 @@ private:
   // The oldest and newest blocks of small records, and of records of a block of their own.
   void* mOldest = nullptr;
   void* mNewest = nullptr;
+  std::size_t mBlocks = 0;
   void* mOwnOldest = nullptr;
   void* mOwnNewest = nullptr;
 };

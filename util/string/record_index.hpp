@@ -143,10 +143,78 @@ public:
   /// meanwhile. Throws std::bad_alloc and changes nothing if it cannot.
   template <class AllRecords>
   void reserveFor(std::size_t records, AllRecords allRecords) {
-    // One doubling at a time: the index keeps the slots each replaced, of a size it knows.
-    while (capacity() < records)
-      rehash((current().groupMask + 1) * 2, allRecords);
+    while (capacity() < records) {
+      Doubling doubling(*this);
+      {
+        Filler filler(doubling, false);
+        allRecords([&filler](const table_string::Entry* record) { filler.add(record); });
+      }
+      publish(doubling);
+    }
   }
+
+private:
+  struct Slots;
+
+public:
+  class Filler;
+  /// New slots, twice as many as the current ones, that Fillers fill with every record of
+  /// the index and publish() then puts in place of the current ones; released unless
+  /// published. No insertion may run from its making to its publishing.
+  class Doubling {
+  public:
+    /// Throws std::bad_alloc when the slots cannot be allocated.
+    explicit Doubling(const RecordIndex& index);
+    Doubling(const Doubling&) = delete;
+    Doubling& operator=(const Doubling&) = delete;
+    ~Doubling();
+
+  private:
+    friend class RecordIndex;
+    Slots* mNext;
+  };
+  /// Puts records into a Doubling's slots, from one thread: each record's text is keyed again
+  /// (the keys are not kept), and its group is asked for some records ahead of its writing, so
+  /// that the misses overlap. With `shared`, other Fillers may fill the same slots at once,
+  /// each slot claimed in an atomic step; without, this one is the only one.
+  class Filler {
+  public:
+    Filler(Doubling& doubling, bool shared) : mNext(*doubling.mNext), mShared(shared) {}
+    Filler(const Filler&) = delete;
+    Filler& operator=(const Filler&) = delete;
+    /// Places the records still waiting.
+    ~Filler();
+    /// From now on, other Fillers may fill the same slots at once.
+    void share() { mShared = true; }
+    /// Adds `record`, a record of the index.
+    void add(const table_string::Entry* record) {
+      Pending& entry = mPending[mCount++ % kAhead];
+      if (mCount > kAhead)
+        put(entry);
+      entry = {record, keyOf(record->text(), record->size())};
+      __builtin_prefetch(&mNext.groups()[entry.key & mNext.groupMask], 1);
+    }
+
+  private:
+    static constexpr std::size_t kAhead = 32;
+    struct Pending {
+      const table_string::Entry* record;
+      std::uint64_t key;
+    };
+    void put(const Pending& entry) {
+      if (mShared)
+        claim(mNext, entry.key).store(entry.record, std::memory_order_relaxed);
+      else
+        place(mNext, entry.key, entry.record);
+    }
+    Slots& mNext;
+    bool mShared;
+    std::size_t mCount = 0;
+    Pending mPending[kAhead];
+  };
+  /// Puts `doubling`'s slots, which Fillers filled with every record, in place of the current
+  /// ones, which give their memory back. Finds go on in the current slots until then.
+  void publish(Doubling& doubling);
   /// Adds the record that `make()` returns, whose text has key `key` and which no other
   /// thread inserts; `make` runs once its slot is claimed. The callers together insert no more
   /// records than reserveFor made room for. Safe on any number of threads at once.
@@ -237,31 +305,6 @@ private:
   // The bytes of `slots`.
   static std::size_t bytesOf(const Slots& slots) {
     return kHeader + (slots.groupMask + 1) * sizeof(Group);
-  }
-  // Puts every record that `allRecords` visits into `groups` groups (a power of 2) of new
-  // slots, and publishes them in place of the current ones. The keys are not kept: each
-  // record's text is keyed again, and each new group is asked for some records ahead of its
-  // writing, so that the misses overlap. Finds go on in the current slots, which stay as they
-  // are until the new ones are complete.
-  template <class AllRecords>
-  void rehash(std::size_t groups, AllRecords allRecords) {
-    Slots& next = *makeSlots(groups);
-    constexpr std::size_t kAhead = 32;
-    struct Pending {
-      const table_string::Entry* record;
-      std::uint64_t key;
-    } pending[kAhead];
-    std::size_t count = 0;
-    allRecords([&](const table_string::Entry* record) {
-      Pending& entry = pending[count++ % kAhead];
-      if (count > kAhead)
-        place(next, entry.key, entry.record);
-      entry = {record, keyOf(record->text(), record->size())};
-      __builtin_prefetch(&next.groups()[entry.key & next.groupMask], 1);
-    });
-    for (std::size_t k = count > kAhead ? count - kAhead : 0; k < count; ++k)
-      place(next, pending[k % kAhead].key, pending[k % kAhead].record);
-    publish(next);
   }
   // Puts `next` in place of the current slots, which give their memory back.
   void publish(Slots& next);

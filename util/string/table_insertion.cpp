@@ -8,6 +8,7 @@
 
 #include <cassert>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -106,7 +107,7 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
     __builtin_prefetch(placing->counts + bucket, 1);
     __builtin_prefetch(chunk.next, 1);
     if (!own && needed == 0) {
-      const Hold hold(region.lock);
+      const HoldRegion hold(*this, region);
       // A growth, under every lock, may have placed the bucket elsewhere since it was found;
       // while this lock is held, none can.
       if (mPlacing.load(std::memory_order_relaxed) != placing)
@@ -170,13 +171,7 @@ const Entry* Table::insertHoldingAll(const char* text, unsigned int size, std::u
   std::size_t records = recordsHoldingAll();
   unsigned int bucket = mPlacing.load(std::memory_order_relaxed)->bucketOf(hash);
   try {
-    // The records in the order they lie in memory, but for the one just made.
-    mRecords.reserveFor(records + 1, [this, record](auto visit) {
-      walkRecords([&visit, record](const Entry* each) {
-        if (each != record)
-          visit(each);
-      });
-    });
+    makeRoomInIndex(records + 1, record);
     if (mBuckets.size(bucket) >= kGrowthTrigger && growth_may_help(mBucketCount, records)) {
       grow(record);
       bucket = mPlacing.load(std::memory_order_relaxed)->bucketOf(hash);
@@ -215,6 +210,91 @@ void Table::shareRoom(unsigned int favoured) {
   mRegions[favoured].room += free % kRegions;
 }
 
+// The records of the arena's blocks are shared out among the pass's takers; those of blocks
+// of their own, which are few, are the owner's.
+struct Table::Refill final : detail::PassWork {
+  Refill(const Table& from, detail::RecordIndex::Doubling& into, const Entry* left)
+      : table(from), doubling(into), pending(left) {}
+  void work(detail::SharedPass& pass, unsigned int helper) noexcept override {
+    // The owner places records with plain steps until it admits helpers, which it does
+    // between blocks once one wants in; from then on every slot is claimed atomically.
+    bool shared = helper != detail::SharedPass::kOwner;
+    detail::RecordIndex::Filler filler(doubling, shared);
+    const auto add = [&](const void* at) {
+      const auto* record = static_cast<const Entry*>(at);
+      if (record != pending)
+        filler.add(record);
+      return arenaBytes(record->size());
+    };
+    for (std::size_t k = pass.take(); k < pass.pieces(); k = pass.take()) {
+      if (!shared && pass.admit()) {
+        filler.share();
+        shared = true;
+      }
+      table.mArena.forEachInBlock(k, add);
+    }
+    if (helper == detail::SharedPass::kOwner)
+      table.mArena.forEachOwn(add);
+  }
+  const Table& table;
+  detail::RecordIndex::Doubling& doubling;
+  const Entry* pending;
+};
+
+// The owner counts into the new counts; each helper into counts of its own, which the owner
+// adds in after the pass, so that no count is written by two threads.
+struct Table::Recount final : detail::PassWork {
+  Recount(const Table& from, detail::BucketCounts& into, const Entry* left)
+      : table(from), next(into), pending(left) {}
+  void work(detail::SharedPass& pass, unsigned int helper) noexcept override {
+    // Every helper counts into counts of its own.
+    if (helper == detail::SharedPass::kOwner)
+      pass.admit(true);
+    detail::BucketCounts* into = &next;
+    try {
+      if (helper != detail::SharedPass::kOwner) {
+        shares[helper] = std::make_unique<detail::BucketCounts>(next.count());
+        into = shares[helper].get();
+      }
+    } catch (...) {
+      return;  // no memory for counts of its own: this thread does not help
+    }
+    try {
+      detail::CountAdder adder(*into);
+      const auto add = [&](const void* at) {
+        const auto* record = static_cast<const Entry*>(at);
+        if (record != pending)
+          adder.add(record->hash());
+        return arenaBytes(record->size());
+      };
+      for (std::size_t k = pass.take(); k < pass.pieces(); k = pass.take())
+        table.mArena.forEachInBlock(k, add);
+      if (helper == detail::SharedPass::kOwner)
+        table.mArena.forEachOwn(add);
+      adder.finish();
+    } catch (...) {
+      // An exact count could not be made room for: the growth fails, on the owner's thread.
+      failed.store(true, std::memory_order_relaxed);
+    }
+  }
+  const Table& table;
+  detail::BucketCounts& next;
+  const Entry* pending;
+  std::unique_ptr<detail::BucketCounts> shares[detail::SharedPass::kHelpers];
+  std::atomic<bool> failed{false};
+};
+
+void Table::runPass(detail::PassWork& work) { mPass.run(work, mArena.blocks()); }
+
+void Table::makeRoomInIndex(std::size_t records, const Entry* pending) {
+  while (mRecords.capacity() < records) {
+    detail::RecordIndex::Doubling doubling(mRecords);
+    Refill refill(*this, doubling, pending);
+    runPass(refill);
+    mRecords.publish(doubling);
+  }
+}
+
 unsigned int Table::grow() {
   const HoldAll hold(*this);
   return grow(nullptr);
@@ -228,27 +308,13 @@ unsigned int Table::grow(const Entry* pending) {
   // The stored hashes place every record again; no text is read or hashed again and no
   // record moves. If an allocation fails here the old buckets stay in place untouched.
   detail::BucketCounts next(count);
-  // Each count is asked for some records before it is added to, so that the misses overlap:
-  // the counts of millions of records are larger than the processor's caches. The growth
-  // holds every lock, and every other insertion waits for it.
-  constexpr unsigned int kAhead = 16;
-  unsigned int ahead[kAhead];
-  std::size_t seen = 0;
-  walkRecords([&](const Entry* record) {
-    if (record == pending)
-      return;
-    unsigned int& index = ahead[seen++ % kAhead];
-    if (seen > kAhead) {
-      next.reserveOneMore(index);
-      next.add(index);
-    }
-    index = next.indexOf(record->hash());
-    __builtin_prefetch(next.sizes() + index, 1);
-  });
-  for (std::size_t k = seen > kAhead ? seen - kAhead : 0; k < seen; ++k) {
-    next.reserveOneMore(ahead[k % kAhead]);
-    next.add(ahead[k % kAhead]);
-  }
+  Recount recount(*this, next, pending);
+  runPass(recount);
+  if (recount.failed.load(std::memory_order_relaxed))
+    throw std::bad_alloc();
+  for (const auto& share : recount.shares)
+    if (share != nullptr)
+      next.addAll(*share);
   if (pending != nullptr)
     next.reserveOneMore(next.indexOf(pending->hash()));
   // Only now, with nothing left to fail, does the sequence advance. An insertion that found
