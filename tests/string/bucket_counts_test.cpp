@@ -78,8 +78,8 @@ TEST(BucketCounts, AddsCountsMadeApart) {
     unsigned int into;
     unsigned int added;
   };
-  const Row rows[] = {{0, 1, 2},    {9, 0, 7},    {10, 200, 54}, {11, 200, 55}, {12, 254, 1},
-                      {13, 300, 5}, {14, 3, 300}, {30, 255, 255}, {31, 0, 0},   {40, 9, 0}};
+  const Row rows[] = {{0, 1, 2},    {9, 0, 7},    {10, 200, 54},  {11, 200, 55}, {12, 254, 1},
+                      {13, 300, 5}, {14, 3, 300}, {30, 255, 255}, {31, 0, 0},    {40, 9, 0}};
   BucketCounts into(41);
   BucketCounts added(41);
   const auto fill = [](BucketCounts& counts, unsigned int bucket, unsigned int n) {

@@ -7,13 +7,13 @@
 
 #include <cassert>
 #include <chrono>
-#include <thread>
 #include <cstddef>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <ostream>
 #include <stdexcept>
+#include <thread>
 
 namespace vesk::table_string {
 
