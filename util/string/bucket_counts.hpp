@@ -59,6 +59,9 @@ public:
   unsigned int size(unsigned int index) const {
     return mSizes[index] != kCounted ? mSizes[index] : counted(index);
   }
+  /// Whether reserveOneMore(`index`) and add(`index`) (and size, but for its answer) use the
+  /// counts kept aside, which all buckets share: from 254 records on.
+  bool countsAside(unsigned int index) const { return mSizes[index] >= kCounted - 1; }
   /// Makes sure that add(`index`) cannot fail; throws std::bad_alloc and changes nothing
   /// if it cannot.
   void reserveOneMore(unsigned int index) {

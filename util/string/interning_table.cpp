@@ -90,7 +90,7 @@ Table::Table()
       mRehashCount(0) {
   mPlacings[0] = Placing(kInitialBucketCount, mBuckets.sizes());
   mPlacing.store(&mPlacings[0], std::memory_order_release);
-  shareRoom(0);
+  shareOut(0);
 }
 
 // Texts of 8 to 16 bytes, the common identifiers, and of 17 to 48, longer names, are keyed

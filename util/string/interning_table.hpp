@@ -115,12 +115,14 @@ private:
   // region's lock unless another thread did so since, or under every lock (insertHoldingAll).
   const Entry* insert(const char* text, unsigned int size, std::uint64_t key);
 
-  // The state of a region of the buckets, alone in its cache line: its lock, and its share
-  // of the index's room, in records: those it inserted and those it may insert.
+  // The state of a region of the buckets, alone in its cache line: its lock, the records it
+  // inserted, and its shares (see shareOut) as counts those records may reach: of the
+  // index's room, and of the insertions into full buckets that cannot grow the table.
   struct alignas(64) Region {
     mutable detail::SpinningMutex lock;
     std::size_t records = 0;
     std::size_t room = 0;
+    std::size_t fullUntil = 0;
   };
   // How a bucket count places hashes: their bucket, and the bucket's region (the buckets in
   // kRegions runs of about equal length, so that two regions seldom count in one cache line).
@@ -148,8 +150,9 @@ private:
   // grow(), leaving out `pending`, a record made but not yet counted (null for none), for
   // which room is made in the new counts: it is counted in without allocating.
   unsigned int grow(const Entry* pending);
-  // Shares the index's free room out among the regions, the remainder to `favoured`.
-  void shareRoom(unsigned int favoured);
+  // Shares out among the regions the index's free room and the insertions short of the
+  // next growth, the remainders to `favoured`; every lock held.
+  void shareOut(unsigned int favoured);
   // The number of records, every lock held.
   std::size_t recordsHoldingAll() const;
   // forEachRecord under the locks already held.
@@ -213,6 +216,9 @@ private:
   mutable detail::SharedPass mPass;
   // Whether a thread holds every lock.
   mutable std::atomic<bool> mAllHeld{false};
+  // Held, under a region's lock, while the counts kept aside of buckets of 254 records or
+  // more are read or changed.
+  mutable detail::SpinningMutex mAsideLock;
   // Held while a chunk or a block of its own is cut from the arena, or its blocks are walked.
   mutable detail::SpinningMutex mArenaLock;
   // The placing of every bucket count the table has had, the current one published last:

@@ -26,8 +26,11 @@ constexpr std::size_t kChunkBytes = detail::RecordArena::kChunkBytes;
 // Whether growing may help a new text whose bucket is full: always below 65536 buckets, and
 // from there on only while there is at least one record per 4 buckets. Growth cannot part
 // texts of one hash, and natural growth comes at one record per bucket or so.
+std::size_t records_for_growth(unsigned int buckets) {
+  return buckets / 4 + (buckets % 4 != 0 ? 1 : 0);
+}
 bool growth_may_help(unsigned int buckets, std::size_t records) {
-  return buckets < kBoundedGrowthFrom || records >= buckets / 4 + (buckets % 4 != 0 ? 1 : 0);
+  return buckets < kBoundedGrowthFrom || records >= records_for_growth(buckets);
 }
 
 // The record and its text together: the text, and the NUL that the zero fill leaves after it,
@@ -118,9 +121,18 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
             return record->size() == size && detail::same_bytes(record->text(), text, size);
           }))
         return found;
-      // Nothing here allocates or fails. The bucket's count is this region's alone, and
-      // below 8 it is a byte of its own; the index takes insertions of every region at once.
-      if (mBuckets.size(bucket) < kGrowthTrigger && region.records < region.room) {
+      // The bucket's count is this region's alone; the index takes insertions of every
+      // region at once. A bucket of 8 records or more takes one here only while the table
+      // cannot grow (see shareOut); from 254 on, its count lies aside among those of every
+      // region, under a lock of their own, and room there is the one thing that may fail
+      // here, before anything changes.
+      const bool full = mBuckets.sizes()[bucket] >= kGrowthTrigger;
+      if ((!full || region.records < region.fullUntil) && region.records < region.room) {
+        std::unique_lock<detail::SpinningMutex> aside;
+        if (mBuckets.countsAside(bucket)) {
+          aside = std::unique_lock<detail::SpinningMutex>(mAsideLock);
+          mBuckets.reserveOneMore(bucket);
+        }
         const Entry* record = nullptr;
         mRecords.insert(key,
                         [&] { return record = makeRecord(chunk.next, text, size, hash, copy); });
@@ -194,20 +206,30 @@ const Entry* Table::insertHoldingAll(const char* text, unsigned int size, std::u
     chunk.next += detail::RecordArena::rounded(bytes);
   // The record keeps an outsized text's buffer from now on.
   copy.handOver();
-  shareRoom(region);
+  shareOut(region);
   return record;
 }
 
 // Each region may insert, under its own lock, as many records as its share of the index's
 // free room: the shares never add up to more than the room, so the index never needs to
-// double but under every lock. A region that has used its share comes here, every lock
-// held, and gets the remainder of the division on top of its share.
-void Table::shareRoom(unsigned int favoured) {
+// double but under every lock. From 65536 buckets on, while the table holds fewer records
+// than growth needs, as many insertions as it lacks cannot grow it: a region may make its
+// share of them into full buckets under its own lock (texts of one hash, which fill one
+// bucket, thus need not hold every lock each). A region that has used a share comes here,
+// every lock held, and gets the remainder of the division, and of the second half of the
+// insertions short of growth, on top of its share.
+void Table::shareOut(unsigned int favoured) {
   const std::size_t records = recordsHoldingAll();
   const std::size_t free = mRecords.capacity() - records;
-  for (Region& region : mRegions)
+  const std::size_t short_of_growth =
+      growth_may_help(mBucketCount, records) ? 0 : records_for_growth(mBucketCount) - records;
+  const std::size_t growth_share = short_of_growth / (2 * kRegions);
+  for (Region& region : mRegions) {
     region.room = region.records + free / kRegions;
+    region.fullUntil = region.records + growth_share;
+  }
   mRegions[favoured].room += free % kRegions;
+  mRegions[favoured].fullUntil += short_of_growth - growth_share * kRegions;
 }
 
 // The records of the arena's blocks are shared out among the pass's takers; those of blocks
@@ -297,7 +319,9 @@ void Table::makeRoomInIndex(std::size_t records, const Entry* pending) {
 
 unsigned int Table::grow() {
   const HoldAll hold(*this);
-  return grow(nullptr);
+  const unsigned int count = grow(nullptr);
+  shareOut(0);
+  return count;
 }
 
 unsigned int Table::grow(const Entry* pending) {
@@ -324,6 +348,9 @@ unsigned int Table::grow(const Entry* pending) {
   mBucketCount = count;
   ++mRehashCount;
   mPlacings[mRehashCount] = Placing(count, mBuckets.sizes());
+  // The insertions short of the next growth are counted again by the caller (shareOut).
+  for (Region& region : mRegions)
+    region.fullUntil = 0;
   mPlacing.store(&mPlacings[mRehashCount], std::memory_order_release);
   return count;
 }
