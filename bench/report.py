@@ -103,17 +103,42 @@ def amdahl_speedup(serial, threads):
     return 1.0 / (serial + (1.0 - serial) / threads)
 
 
-def queue_speedup(work, demand, threads):
+def queue_speedup(work, demands, every, threads):
     """The speedup over one thread of `threads` threads, each doing `work` ns of its own per
-    operation and holding one lock for `demand` ns: exact mean-value analysis of the closed queue
-    at the lock (response R(n) = D (1 + Q(n-1)), throughput X(n) = n / (Z + R(n)), queue
-    Q(n) = X(n) R(n)), over one thread's throughput 1 / (Z + D)."""
-    queue = throughput = 0.0
+    operation, holding lock k for `demands[k]` ns and all of them at once for `every` ns:
+    mean-value analysis of the closed queue at the locks (at a server of demand D, response
+    R(n) = D (1 + Q(n-1)); throughput X(n) = n / (Z + the sum of the responses); queue
+    Q(n) = X(n) R(n)), over one thread's throughput 1 / (Z + the sum of the demands). The steps
+    that hold every lock are a server of their own, and keep each lock from the others: lock
+    k serves D_k / (1 - X(n) every (n - 1) / n), as if slowed by the share of its time that
+    the other threads' such steps take (a shadow server), and no lock is busy more than all
+    the time. As the slowing depends on X(n), X(n) is found by halving the range it lies in.
+    Exact where `every` or every D_k is 0, and on one thread."""
+    queues = [0.0] * len(demands)
+    every_queue = throughput = 0.0
     for n in range(1, threads + 1):
-        response = demand * (1.0 + queue)
-        throughput = n / (work + response)
-        queue = throughput * response
-    return throughput * (work + demand)
+        def responses(x):
+            slowed = 1.0 - x * every * (n - 1) / n
+            return ([demand / slowed * (1.0 + queue) for demand, queue in zip(demands, queues)],
+                    every * (1.0 + every_queue))
+
+        def cycle(x):
+            locks, every_response = responses(x)
+            return work + sum(locks) + every_response
+
+        # x cycle(x) grows with x, from 0 to n at X(n), which lies below the throughput of no
+        # slowing and at most 1 / (D_k + every), where lock k would be busy all the time.
+        low, high = 0.0, n / cycle(0.0)
+        if every or demands:
+            high = min(high, 1.0 / (max(demands, default=0.0) + every))
+        for _ in range(100):
+            middle = (low + high) / 2
+            low, high = (middle, high) if middle * cycle(middle) < n else (low, middle)
+        throughput = low
+        locks, every_response = responses(throughput)
+        queues = [throughput * response for response in locks]
+        every_queue = throughput * every_response
+    return throughput * (work + sum(demands) + every)
 
 
 def lock_hold_time(insert, outside, insert_two_threads):
@@ -128,28 +153,50 @@ def lock_hold_time(insert, outside, insert_two_threads):
     return by_subtraction, by_amdahl, max(by_subtraction, by_amdahl)
 
 
+def every_lock_time(hold, by_amdahl, regions):
+    """Of the `hold` ns an insertion holds a lock, the part held under every region's lock at
+    once, the rest under its own region's alone. With one region that is all of it. With more,
+    Amdahl's serial time of two threads inserting (`by_amdahl`, at most `hold`) is taken as
+    what the busiest lock holds per insertion, (hold - G) / regions + G, and solved for G; 0
+    where the regions' locks alone would keep two threads further apart."""
+    if regions == 1:
+        return hold
+    return max(0.0, (by_amdahl - hold / regions) / (1.0 - 1.0 / regions))
+
+
 def share_name(share):
     return f"{share * 100:g} %"
 
 
-def speedups(work, demand, threads):
+def speedups(load, regions, threads):
     """(Amdahl's, the queue's) speedup over one thread of `threads` threads, each operation doing
-    `work` ns without the lock and `demand` ns under it."""
-    return amdahl_speedup(demand / (work + demand), threads), queue_speedup(work, demand, threads)
+    `work` ns without a lock, `region` ns under each of `regions` locks on average (its own
+    region's, one in `regions`) and `every` ns under all of them at once; `load` is
+    (work, region, every). Amdahl's law takes the busiest lock's time, region + every, as the
+    part that runs one thread at a time; the queue has a server for each region's lock and
+    one for the steps that take every lock (queue_speedup)."""
+    work, region, every = load
+    one_thread = work + regions * region + every
+    busiest = region + every
+    return (amdahl_speedup(busiest / one_thread, threads),
+            queue_speedup(work, [region] * regions if region else [], every, threads))
 
 
 def lock_model_inputs(declaration, measured):
     """The rows of a lock_model's inputs, with the lock's hold time per insertion estimated both
-    ways, and the larger of the two (None when a figure is missing). `measured` holds the
-    figures' values by the declaration's keys."""
+    ways, the larger of the two, and of that the part held under every region's lock (None
+    for both when a figure is missing). `measured` holds the figures' values by the
+    declaration's keys."""
     hit, insert, outside = measured["hit"], measured["insert"], measured["outside_lock"]
+    regions = declaration.get("regions", 1)
     rows = [[declaration["hit"]["what"], show_time(hit)],
             [declaration["insert"]["what"], show_time(insert)]]
     rows += [[figure["what"], show_time(value)]
              for figure, value in zip(declaration["outside_lock"], outside)]
     if None in (hit, insert, measured["insert_two_threads"], *outside):
-        return rows, None
+        return rows, None, None
     by_subtraction, by_amdahl, hold = lock_hold_time(insert, sum(outside), measured["insert_two_threads"])
+    every = every_lock_time(hold, by_amdahl, regions)
     rows += [
         ["lock held per insertion: one thread's insertion less the parts without the lock",
          show_time(by_subtraction)],
@@ -158,25 +205,44 @@ def lock_model_inputs(declaration, measured):
         ["lock held per insertion by Amdahl's law: (2 / S(2) − 1) × one thread's insertion",
          show_time(by_amdahl)],
         ["**lock held per insertion: the larger of the two, used below**", show_time(hold)]]
-    return rows, hold
+    if regions > 1:
+        rows += [
+            ["regions, each with a lock of its own, R", str(regions)],
+            ["of which under every region's lock, G: Amdahl's taken as the busiest lock's "
+             "(H − G) / R + G and solved, at least 0", show_time(every)],
+            ["of which under its region's lock alone, H − G", show_time(hold - every)]]
+    return rows, hold, every
 
 
-def lock_model_predictions(declaration, measured, hold):
+def lock_model_predictions(declaration, measured, hold, every):
     """The tables of a lock_model's load per operation for each share of insertions, of the
     predicted speedups, and of the check at two threads against the measured speedups."""
     hit, insert, shares, mix_share = (measured["hit"], measured["insert"], declaration["shares"],
                                       declaration["mix_share"])
-    # Per operation, the work of its own (a lookup, or an insertion's part without the lock)
-    # and the lock's.
-    loads = {share: ((1 - share) * hit + share * (insert - hold), share * hold)
+    regions = declaration.get("regions", 1)
+    # Per operation, the work of its own (a lookup, or an insertion's part without a lock),
+    # each region's lock's on average, and that of all the locks at once.
+    loads = {share: ((1 - share) * hit + share * (insert - hold),
+                     share * (hold - every) / regions, share * every)
              for share in shares + [mix_share]}
     load_rows = []
     for share in shares:
-        work, demand = loads[share]
-        load_rows.append([share_name(share), show_time(work), show_time(demand),
-                          f"{demand / (work + demand):.3f}",
-                          f"{(work + demand) / demand:.1f}" if demand else "none"])
-    prediction_rows = [[str(n)] + [f"{x:.2f}" for share in shares for x in speedups(*loads[share], n)]
+        work, region, every_lock = loads[share]
+        one_thread, busiest = work + regions * region + every_lock, region + every_lock
+        shown = [show_time(work)] + (
+            [show_time(busiest)] if regions == 1 else [show_time(region), show_time(every_lock)])
+        load_rows.append([share_name(share)] + shown + [
+            f"{busiest / one_thread:.3f}", f"{one_thread / busiest:.1f}" if busiest else "none"])
+    if regions == 1:
+        load_header = ["insertions", "work without the lock, Z", "lock, D",
+                       "serial fraction D / (Z + D)", "ceiling (Z + D) / D"]
+    else:
+        load_header = ["insertions", "work without a lock, Z", "each region's lock, D_r",
+                       "every lock at once, D_a",
+                       f"serial fraction of the busiest lock (D_r + D_a) / (Z + {regions} D_r + D_a)",
+                       f"ceiling (Z + {regions} D_r + D_a) / (D_r + D_a)"]
+    prediction_rows = [[str(n)] + [f"{x:.2f}" for share in shares
+                                   for x in speedups(loads[share], regions, n)]
                        for n in declaration["threads"]]
 
     def measured_speedup(one, two):
@@ -185,13 +251,12 @@ def lock_model_predictions(declaration, measured, hold):
 
     check_rows = [
         [f"{declaration['mix_two_threads']['what']} ({share_name(mix_share)} insertions)"]
-        + [f"{x:.2f}" for x in speedups(*loads[mix_share], 2)]
+        + [f"{x:.2f}" for x in speedups(loads[mix_share], regions, 2)]
         + [measured_speedup("mix", "mix_two_threads")],
         [f"{declaration['hit_two_threads']['what']} (no lock)", "2.00", "2.00",
          measured_speedup("hit", "hit_two_threads")]]
     return [
-        ("Load per operation", ["insertions", "work without the lock, Z", "lock, D",
-                                "serial fraction D / (Z + D)", "ceiling (Z + D) / D"], load_rows),
+        ("Load per operation", load_header, load_rows),
         ("Predicted speedup over one thread",
          ["threads"] + [f"{share_name(share)} insertions, {law}" for share in shares
                         for law in ("Amdahl", "queue")], prediction_rows),
@@ -389,10 +454,10 @@ class Page:
         measured = {key: mean(declaration[key]) for key in
                     ("hit", "hit_two_threads", "insert", "insert_two_threads", "mix", "mix_two_threads")}
         measured["outside_lock"] = [mean(figure) for figure in declaration["outside_lock"]]
-        inputs, hold = lock_model_inputs(declaration, measured)
+        inputs, hold, every = lock_model_inputs(declaration, measured)
         tables = [("Inputs", ["input", "mean"], inputs)]
         if hold is not None:
-            tables += lock_model_predictions(declaration, measured, hold)
+            tables += lock_model_predictions(declaration, measured, hold, every)
         self.sections.append(dict(declaration, heading="Model", tables=tables))
 
     @staticmethod

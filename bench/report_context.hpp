@@ -60,8 +60,9 @@ struct Panel {
 };
 
 /// The measured inputs of a model of a table whose lookups take no lock and whose insertions
-/// take one lock, past the threads a machine has (see lock_model). Each is a time per
-/// operation in nanoseconds, as counters of the benchmarks name them.
+/// take one of `regions` locks, or rarely all of them, past the threads a machine has (see
+/// lock_model). Each figure is a time per operation in nanoseconds, as counters of the
+/// benchmarks name them.
 struct LockModelInputs {
   /// An operation that takes no lock (finding a present text) on one thread, and the same
   /// operations on two threads: the time on the clock per operation, both threads together.
@@ -78,6 +79,9 @@ struct LockModelInputs {
   double mix_share;
   Figure mix;
   Figure mix_two_threads;
+  /// The locks an insertion takes one of, each as likely: the table's regions. 1 is a single
+  /// lock.
+  int regions = 1;
 };
 
 namespace detail {
@@ -169,10 +173,11 @@ inline void curve(const std::string& title, const std::string& note, const std::
 
 /// A model of how the table scales to `threads` threads with `shares` of its operations
 /// insertions, from `inputs`, the means of the repetitions (a table's growths fall into some
-/// repetitions only): the lock's hold time per insertion, taken from one thread and, by
-/// Amdahl's law, from two threads inserting; then the speedup over one thread by Amdahl's law
-/// and by a closed queue at the lock (mean-value analysis), checked against the mix measured
-/// on two threads. The report shows the inputs, the predictions and the check, with `note`.
+/// repetitions only): the locks' hold time per insertion, taken from one thread and, by
+/// Amdahl's law, from two threads inserting, and with several regions the part of it held
+/// under every lock at once; then the speedup over one thread by Amdahl's law and by a closed
+/// queue at the locks (mean-value analysis), checked against the mix measured on two threads.
+/// The report shows the inputs, the predictions and the check, with `note`.
 inline void lock_model(const std::string& title, const std::string& note,
                        const LockModelInputs& inputs, const std::vector<int>& threads,
                        const std::vector<double>& shares) {
@@ -194,6 +199,7 @@ inline void lock_model(const std::string& title, const std::string& note,
                   ",\"mix_share\":" + std::to_string(inputs.mix_share) +
                   ",\"mix\":" + detail::figure(inputs.mix) +
                   ",\"mix_two_threads\":" + detail::figure(inputs.mix_two_threads) +
+                  ",\"regions\":" + std::to_string(inputs.regions) +
                   ",\"threads\":" + numbers(threads) + ",\"shares\":" + numbers(shares) + "}");
 }
 

@@ -70,6 +70,32 @@ class ReportOfFixedResults(unittest.TestCase):
                 "| hit, 2 threads (no lock) | 2.00 | 2.00 | 2.00 |"):
             self.assertIn(row, model)
 
+    def test_a_lock_model_of_regions_spreads_the_lock_over_them(self):
+        model = self.page.split("## Model: Locks by region", 1)[1].split("\n## ", 1)[0]
+        for row in (
+                # H = 300 as above; the 100 of Amdahl's is what the busiest of the 4 locks
+                # holds, (300 - G) / 4 + G, so G = (100 - 75) / (3 / 4)
+                "| of which under every region's lock, G: Amdahl's taken as the busiest lock's "
+                "(H − G) / R + G and solved, at least 0 | 33.3 ns |",
+                "| of which under its region's lock alone, H − G | 267 ns |",
+                # Z = 82 as above, D_r = 0.1 x 266.7 / 4, D_a = 0.1 x 33.3; one thread takes
+                # 82 + 4 x 6.67 + 3.33 = 112, of which the busiest lock 10
+                "| 10 % | 82 ns | 6.67 ns | 3.33 ns | 0.089 | 11.2 |",
+                # Amdahl 1 / (s + (1 - s) / n), s = 10 / 112. The queue at 2 threads: one
+                # thread leaves Q_r = 6.67 / 112 at each region's lock and Q_a = 3.33 / 112 at
+                # every lock, so R_a = 3.33 x 1.0298 = 3.43, and at the throughput X of two
+                # threads each region's lock serves 6.67 / (1 - 3.33 X / 2), the other
+                # thread's share: X = 2 / 114.5 gives R_r = 6.87 x 1.0595 = 7.28,
+                # 82 + 4 x 7.28 + 3.43 = 114.5 again, and a speedup of 2 x 112 / 114.5 = 1.96
+                "| 2 | 1.84 | 1.96 |",
+                "| 64 | 9.66 | ",
+                "| mix, 2 threads (10 % insertions) | 1.84 | 1.96 | 1.60 |"):
+            self.assertIn(row, model)
+        # The queue lets threads work while others wait but cannot keep the busiest lock
+        # busier than all the time: at 64 threads it lies between Amdahl's and the ceiling.
+        queue = float(model.split("| 64 | 9.66 | ", 1)[1].split(" ", 1)[0])
+        self.assertTrue(9.66 < queue < 11.2, queue)
+
     def test_a_benchmark_no_declaration_names_is_still_shown(self):
         others = self.page.split("## Other figures", 1)[1]
         self.assertIn("| first_bench | `BM_Unpaired` | 7 ns |", others)

@@ -119,7 +119,8 @@ private:
 /// Handle to an interned, immutable text: one pointer to the process-wide record of that
 /// text. Equal texts share one record, so == is a pointer comparison. Every operation is safe
 /// on any number of threads at once: a constructor whose text is already interned takes no
-/// lock and writes no shared memory, and a new text is inserted under the table's one lock.
+/// lock and writes no shared memory, and new texts are inserted at once, each under the lock
+/// of its bucket's region of the table (texts of one bucket take turns).
 class VESK_API TableString {
 public:
   /// The empty text.
@@ -156,7 +157,8 @@ public:
 
   /// Writes the interning table's six-line report (bucket count, largest and smallest
   /// bucket, buckets in use, growths) to `out`; creates the table if needed. The figures are
-  /// of one moment, taken under the table's lock; safe on any thread.
+  /// of one moment, taken under every lock of the table (they wait for the insertions under
+  /// way); safe on any thread.
   static void stats(std::ostream& out);
   /// The number of distinct texts interned so far, the empty text included once it has been
   /// interned; creates the table if needed. Safe on any thread, as stats is.

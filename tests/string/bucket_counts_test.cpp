@@ -69,4 +69,34 @@ TEST(BucketCounts, CountsPastTheByteAndSwap) {
   EXPECT_EQ(counts.indexOf(25), 1u);
 }
 
+// Counts made apart, as the threads of a growth make them, added bucket by bucket: small
+// sums, sums that reach 254 and 255 (where a size moves aside), sizes kept aside on either
+// side, and runs of empty buckets longer and shorter than eight between them.
+TEST(BucketCounts, AddsCountsMadeApart) {
+  struct Row {
+    unsigned int bucket;
+    unsigned int into;
+    unsigned int added;
+  };
+  const Row rows[] = {{0, 1, 2},    {9, 0, 7},    {10, 200, 54},  {11, 200, 55}, {12, 254, 1},
+                      {13, 300, 5}, {14, 3, 300}, {30, 255, 255}, {31, 0, 0},    {40, 9, 0}};
+  BucketCounts into(41);
+  BucketCounts added(41);
+  const auto fill = [](BucketCounts& counts, unsigned int bucket, unsigned int n) {
+    for (unsigned int k = 0; k < n; ++k) {
+      counts.reserveOneMore(bucket);
+      counts.add(bucket);
+    }
+  };
+  for (const Row& row : rows) {
+    fill(into, row.bucket, row.into);
+    fill(added, row.bucket, row.added);
+  }
+  into.addAll(added);
+  for (const Row& row : rows)
+    EXPECT_EQ(into.size(row.bucket), row.into + row.added) << "bucket " << row.bucket;
+  for (unsigned int b = 1; b < 9; ++b)
+    EXPECT_EQ(into.size(b), 0u) << "bucket " << b;
+}
+
 }  // namespace

@@ -23,14 +23,11 @@ public:
     }
     mMutex.lock();
   }
+  bool try_lock() { return mMutex.try_lock(); }
   void unlock() { mMutex.unlock(); }
 
-private:
-  static constexpr int kAttempts = 64;
-  static constexpr int kPauses = 16;
-
-  // Tells the processor that this is a wait loop, so that it spends less on it and leaves
-  // the core to its other thread.
+  /// Tells the processor that this is a wait loop, so that it spends less on it and leaves
+  /// the core to its other thread.
   static void relax() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
@@ -38,6 +35,10 @@ private:
     asm volatile("yield");
 #endif
   }
+
+private:
+  static constexpr int kAttempts = 64;
+  static constexpr int kPauses = 16;
 
   std::mutex mMutex;
 };

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 
 namespace vesk::detail {
 
@@ -33,16 +34,40 @@ unsigned int BucketCounts::counted(unsigned int index) const {
   return entry->second;
 }
 
-void BucketCounts::add(unsigned int index) {
+void BucketCounts::addToLarge(unsigned int index) {
   std::uint8_t& size = mSizes[index];
-  if (size < kCounted - 1) {
-    ++size;
-  } else if (size == kCounted - 1) {
+  if (size == kCounted - 1) {
     size = kCounted;
     // reserveOneMore made the room: inserting moves entries but allocates nothing.
     mLarge.insert(large_entry(mLarge, index), {index, unsigned{kCounted}});
   } else {
     ++large_entry(mLarge, index)->second;
+  }
+}
+
+void BucketCounts::addAll(const BucketCounts& other) {
+  assert(other.mCount == mCount);
+  for (unsigned int b = 0; b < mCount; ++b) {
+    // Most buckets of another thread's share are empty: eight at a time.
+    if (b % 8 == 0 && b + 8 <= mCount) {
+      std::uint64_t eight;
+      std::memcpy(&eight, other.mSizes + b, sizeof eight);
+      if (eight == 0) {
+        b += 7;
+        continue;
+      }
+    }
+    const unsigned int added = other.mSizes[b];
+    if (added == 0)
+      continue;
+    if (added < kCounted && mSizes[b] + added <= kCounted - 1u) {
+      mSizes[b] = static_cast<std::uint8_t>(mSizes[b] + added);
+      continue;
+    }
+    for (unsigned int k = other.size(b); k > 0; --k) {
+      reserveOneMore(b);
+      add(b);
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 #define VESK_UTIL_STRING_BUCKET_COUNTS_HPP
 
 #include <cassert>
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -52,12 +53,15 @@ public:
   unsigned int count() const { return mCount; }
   /// The bucket of `hash`: `hash` modulo count().
   unsigned int indexOf(unsigned int hash) const { return mModulus(hash); }
-  /// Asks the processor for the count of bucket `index` (< count()) ahead of its use.
-  void prefetch(unsigned int index) const { __builtin_prefetch(mSizes + index, 1); }
+  /// The buckets' bytes, each a bucket's count unless 255: for hints to the processor.
+  const std::uint8_t* sizes() const { return mSizes; }
   /// The number of records in bucket `index` (< count()).
   unsigned int size(unsigned int index) const {
     return mSizes[index] != kCounted ? mSizes[index] : counted(index);
   }
+  /// Whether reserveOneMore(`index`) and add(`index`) (and size, but for its answer) use the
+  /// counts kept aside, which all buckets share: from 254 records on.
+  bool countsAside(unsigned int index) const { return mSizes[index] >= kCounted - 1; }
   /// Makes sure that add(`index`) cannot fail; throws std::bad_alloc and changes nothing
   /// if it cannot.
   void reserveOneMore(unsigned int index) {
@@ -65,7 +69,15 @@ public:
       mLarge.reserve(mLarge.size() + 1);
   }
   /// One more record in bucket `index`, for which reserveOneMore was called.
-  void add(unsigned int index);
+  void add(unsigned int index) {
+    if (mSizes[index] < kCounted - 1)
+      ++mSizes[index];
+    else
+      addToLarge(index);
+  }
+  /// Adds the records of `other`, of as many buckets, bucket by bucket. Throws
+  /// std::bad_alloc when an exact count cannot be made room for; some are then added.
+  void addAll(const BucketCounts& other);
   /// Exchanges the contents of two counts.
   void swap(BucketCounts& other);
 
@@ -73,12 +85,48 @@ private:
   // A bucket byte of this value: the size is in mLarge.
   static constexpr std::uint8_t kCounted = 255;
   unsigned int counted(unsigned int index) const;
+  // add for a bucket of kCounted - 1 records or more.
+  void addToLarge(unsigned int index);
 
   std::uint8_t* mSizes;
   unsigned int mCount;
   Modulus mModulus;
   // (bucket, size) for each bucket of kCounted records or more, sorted by bucket.
   std::vector<std::pair<unsigned int, unsigned int>> mLarge;
+};
+
+/// Adds records to a BucketCounts by their hashes, each bucket's count asked for some records
+/// before it is added to, so that the misses overlap: the counts of millions of records are
+/// larger than the processor's caches.
+class CountAdder {
+public:
+  explicit CountAdder(BucketCounts& counts) : mCounts(counts) {}
+  CountAdder(const CountAdder&) = delete;
+  CountAdder& operator=(const CountAdder&) = delete;
+  /// One more record of hash `hash`; throws std::bad_alloc as BucketCounts::reserveOneMore.
+  void add(unsigned int hash) {
+    unsigned int& index = mAhead[mSeen++ % kAhead];
+    if (mSeen > kAhead)
+      addAt(index);
+    index = mCounts.indexOf(hash);
+    __builtin_prefetch(mCounts.sizes() + index, 1);
+  }
+  /// Adds the records still waiting; throws std::bad_alloc as add.
+  void finish() {
+    for (std::size_t k = mSeen > kAhead ? mSeen - kAhead : 0; k < mSeen; ++k)
+      addAt(mAhead[k % kAhead]);
+    mSeen = 0;
+  }
+
+private:
+  static constexpr unsigned int kAhead = 16;
+  void addAt(unsigned int index) {
+    mCounts.reserveOneMore(index);
+    mCounts.add(index);
+  }
+  BucketCounts& mCounts;
+  std::size_t mSeen = 0;
+  unsigned int mAhead[kAhead];
 };
 
 }  // namespace vesk::detail

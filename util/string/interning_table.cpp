@@ -6,23 +6,18 @@
 #include "vesk/host/host_util.h"
 
 #include <cassert>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <ostream>
 #include <stdexcept>
+#include <thread>
 
 namespace vesk::table_string {
 
 namespace {
-
-constexpr unsigned int kMaxSize = std::numeric_limits<unsigned int>::max();
-
-// A new text whose bucket already holds this many records grows the table first...
-constexpr unsigned int kGrowthTrigger = 8;
-// ...and from this many buckets on only if the table holds a record per 4 buckets or more.
-constexpr unsigned int kBoundedGrowthFrom = 65536;
 
 constexpr unsigned int kInitialBucketCount = 2089;
 constexpr unsigned int kInitialPreviousBucketCount = 1049;
@@ -34,13 +29,6 @@ const char* text_behind(const Entry* record) {
   const char* text = reinterpret_cast<const char*>(record) + sizeof(Entry);
   assert(text == record->text());
   return text;
-}
-
-// Whether growing may help a new text whose bucket is full: always below 65536 buckets, and
-// from there on only while there is at least one record per 4 buckets. Growth cannot part
-// texts of one hash, and natural growth comes at one record per bucket or so.
-bool growth_may_help(unsigned int buckets, std::size_t records) {
-  return buckets < kBoundedGrowthFrom || records >= buckets / 4 + (buckets % 4 != 0 ? 1 : 0);
 }
 
 bool same_text(const Entry& a, const Entry& b) {
@@ -86,11 +74,24 @@ bool Entry::operator<(const Entry& other) const {
   return std::strcmp(mText != nullptr ? mText : "", other.mText != nullptr ? other.mText : "") < 0;
 }
 
+namespace {
+// The tables made so far, for each table's serial.
+std::atomic<std::uint64_t> gTablesMade{0};
+}  // namespace
+
+Table::Placing::Placing(unsigned int count, const std::uint8_t* sizes)
+    : modulus(count), regionFactor((std::uint64_t{kRegions} << 32) / count), counts(sizes) {}
+
 Table::Table()
-    : mBuckets(kInitialBucketCount),
+    : mSerial(gTablesMade.fetch_add(1, std::memory_order_relaxed) + 1),
+      mBuckets(kInitialBucketCount),
       mBucketCount(kInitialBucketCount),
       mPreviousBucketCount(kInitialPreviousBucketCount),
-      mRehashCount(0) {}
+      mRehashCount(0) {
+  mPlacings[0] = Placing(kInitialBucketCount, mBuckets.sizes());
+  mPlacing.store(&mPlacings[0], std::memory_order_release);
+  shareOut(0);
+}
 
 // Texts of 8 to 16 bytes, the common identifiers, and of 17 to 48, longer names, are keyed
 // where XXH3 compiles to its path for their sizes alone, without a frame of its own (a call
@@ -190,142 +191,55 @@ __attribute__((noinline)) void Table::insertInto(const Entry*& out, const char* 
   out = insert(text, size, key);
 }
 
-// The record and its text together, from the arena: the text, and the NUL that the zero fill
-// leaves after it, follow the record at once, so that a lookup finds the text in the record's
-// cache line or the next. A text too long for one block of 32-bit size gets a buffer of its
-// own, its record still in the arena.
-namespace {
-bool is_outsized(unsigned int size) { return size >= kMaxSize - 2 * sizeof(Entry); }
-}  // namespace
-
-// The record itself, and unless the text is outsized, the text and its NUL.
-std::size_t Table::arenaBytes(unsigned int size) {
-  return is_outsized(size) ? sizeof(Entry) : sizeof(Entry) + size + 1;
-}
-
-const Entry* Table::makeRecord(const char* text, unsigned int size, unsigned int hash,
-                               detail::HostBlock& block, const detail::HostBlock& copy) {
-  char* at = static_cast<char*>(mArena.take(arenaBytes(size), block));
-  if (at == nullptr)
-    return nullptr;
-  if (is_outsized(size))
-    return ::new (static_cast<void*>(at)) Entry(static_cast<const char*>(copy.data()), size, hash);
-  char* text_copy = at + sizeof(Entry);
-  std::memcpy(text_copy, text, size);
-  return ::new (static_cast<void*>(at)) Entry(text_copy, size, hash);
-}
-
-void Table::unmakeRecord(const Entry* record, detail::HostBlock& block) {
-  const unsigned int size = record->size();
-  record->~Entry();
-  mArena.giveBack(const_cast<Entry*>(record), arenaBytes(size), block);
-}
-
-// Kept out of line: a lookup that finds its text runs only findOrInsert's few instructions,
-// so the processor can work on the caller's next lookup while this one waits for memory.
-__attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned int size,
-                                                     std::uint64_t key) {
-  // The host hash reads only the text: computed before the lock, so that the lock is held
-  // for less.
-  const unsigned int hash = host_hash_n_bytes(0, size, text);
-  const std::size_t bytes = arenaBytes(size);
-  // Host memory is taken and released only while the lock is not held, for a host allocator
-  // may itself intern, and does so here, on this thread: a new block for the arena when it
-  // needs one (always, for a record of a block of its own), and the buffer of an outsized
-  // text. What is not used is released after the lock, as these are destroyed after it.
-  detail::HostBlock block;
-  detail::HostBlock copy;
-  if (is_outsized(size)) {
-    copy.allocate(std::size_t{size} + 1);
-    std::memcpy(copy.data(), text, size);
-  } else if (bytes > detail::RecordArena::kLargestShared) {
-    block.allocate(detail::RecordArena::ownBlockBytes(bytes));
-  }
-  // Each turn holds the lock for its body; a block the arena turns out to need is taken and
-  // readied in the loop's step, after the lock is released.
-  for (std::size_t needed = 0;; block.allocate(needed), detail::RecordArena::ready(block)) {
-    const Hold hold(mLock);
-    // The bucket's count is read below, most likely from memory: asked for now, it arrives
-    // while the second lookup and the record are done.
-    unsigned int index = mBuckets.indexOf(hash);
-    mBuckets.prefetch(index);
-    // Another thread may have inserted the text since the lookup without the lock.
-    if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
-          return record->size() == size && detail::same_bytes(record->text(), text, size);
-        }))
-      return found;
-    // Every allocation the insertion needs comes before anything a caller can see changes:
-    // the record, then room in the index (a larger index holds the same records), then room
-    // in the bucket counts, grown ones if need be, which take the place of the old only once
-    // nothing can fail. Whichever fails leaves the table as it was, and a retry of the same
-    // text grows it at most once.
-    const Entry* record = makeRecord(text, size, hash, block, copy);
-    if (record == nullptr) {
-      // The arena's block is full: a new one is taken without the lock, and the lookup made
-      // again, as another thread may insert the text meanwhile. Once per block of records.
-      needed = mArena.blockNeeded(bytes);
-      continue;
+void Table::lockRegion(const Region& region) const {
+  using Clock = std::chrono::steady_clock;
+  constexpr unsigned int kPausedTries = 64;
+  constexpr unsigned int kPauses = 16;
+  Clock::time_point yieldingSince;
+  for (unsigned int tries = 0;; ++tries) {
+    if (region.lock.try_lock())
+      return;
+    if (mPass.help()) {
+      tries = 0;
+    } else if (tries < kPausedTries) {
+      for (unsigned int pause = 0; pause < kPauses; ++pause)
+        detail::SpinningMutex::relax();
+    } else if (tries == kPausedTries || mAllHeld.load(std::memory_order_relaxed) ||
+               Clock::now() - yieldingSince < std::chrono::milliseconds(1)) {
+      if (tries == kPausedTries)
+        yieldingSince = Clock::now();
+      std::this_thread::yield();
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    try {
-      // The records in the order they lie in memory, but for the one just made.
-      mRecords.reserveOneMore([this, record](auto visit) {
-        walkRecords([&visit, record](const Entry* each) {
-          if (each != record)
-            visit(each);
-        });
-      });
-      if (mBuckets.size(index) >= kGrowthTrigger &&
-          growth_may_help(mBucketCount, mRecords.size())) {
-        grow(record);
-        index = mBuckets.indexOf(hash);
-      } else {
-        mBuckets.reserveOneMore(index);
-      }
-    } catch (...) {
-      unmakeRecord(record, block);
-      throw;
-    }
-    mBuckets.add(index);
-    mRecords.insert(key, record);
-    // The record keeps an outsized text's buffer from now on.
-    copy.handOver();
-    return record;
   }
 }
 
-unsigned int Table::grow() {
-  const Hold hold(mLock);
-  return grow(nullptr);
+// The arena's lock comes last: it is taken alone, or under every region's.
+void Table::lockAll() const {
+  for (const Region& region : mRegions)
+    lockRegion(region);
+  mArenaLock.lock();
+  mAllHeld.store(true, std::memory_order_relaxed);
+}
+
+void Table::unlockAll() const {
+  mAllHeld.store(false, std::memory_order_relaxed);
+  mArenaLock.unlock();
+  for (unsigned int r = kRegions; r-- > 0;)
+    mRegions[r].lock.unlock();
+}
+
+std::size_t Table::recordsHoldingAll() const {
+  std::size_t records = 0;
+  for (const Region& region : mRegions)
+    records += region.records;
+  return records;
 }
 
 std::size_t Table::recordCount() const {
-  const Hold hold(mLock);
-  return mRecords.size();
-}
-
-unsigned int Table::grow(const Entry* pending) {
-  if (mPreviousBucketCount >= kMaxSize - mBucketCount)
-    throw std::length_error("vesk::table_string::Table: bucket count beyond 32 bits");
-  const unsigned int count = mBucketCount + mPreviousBucketCount + 1;
-  // The stored hashes place every record again; no text is read or hashed again and no
-  // record moves. If an allocation fails here the old buckets stay in place untouched.
-  detail::BucketCounts next(count);
-  // The records are read in memory order, as the arena holds them.
-  walkRecords([&next, pending](const Entry* record) {
-    if (record != pending) {
-      const unsigned int index = next.indexOf(record->hash());
-      next.reserveOneMore(index);
-      next.add(index);
-    }
-  });
-  if (pending != nullptr)
-    next.reserveOneMore(next.indexOf(pending->hash()));
-  // Only now, with nothing left to fail, does the sequence advance.
-  mBuckets.swap(next);
-  mPreviousBucketCount = mBucketCount;
-  mBucketCount = count;
-  ++mRehashCount;
-  return count;
+  const HoldAll hold(*this);
+  return recordsHoldingAll();
 }
 
 void Table::printStats(std::ostream& out) const {
@@ -335,8 +249,8 @@ void Table::printStats(std::ostream& out) const {
   unsigned int used = 0;
   unsigned int rehashes = 0;
   {
-    // The figures of one moment; the stream, which may block, is written without the lock.
-    const Hold hold(mLock);
+    // The figures of one moment; the stream, which may block, is written without the locks.
+    const HoldAll hold(*this);
     buckets = mBuckets.count();
     for (unsigned int b = 0; b < buckets; ++b) {
       const unsigned int size = mBuckets.size(b);

@@ -7,13 +7,19 @@
 #include "util/string/bucket_counts.hpp"
 #include "util/string/record_arena.hpp"
 #include "util/string/record_index.hpp"
+#include "util/string/shared_pass.hpp"
 #include "vesk/string.hpp"
 
+#include <atomic>
 #include <cstdint>
 #include <iosfwd>
+#include <limits>
 #include <mutex>
 
 namespace vesk::table_string {
+
+/// The size no text may have: with its NUL it would not fit 32 bits.
+inline constexpr unsigned int kMaxSize = std::numeric_limits<unsigned int>::max();
 
 /// The table of interned records. Its buckets follow the additive sequence 2089, 3139, 5229,
 /// 8369, ...: a record is in bucket hash modulo the count, and the table grows a step only when
@@ -25,10 +31,16 @@ namespace vesk::table_string {
 /// texts' hashes fall. Records are never moved, changed or released.
 ///
 /// Every member is safe on any number of threads at once. A lookup that finds its text takes
-/// no lock and writes nothing; a new text is inserted under the table's one lock, after a
-/// second lookup under it, so that the buckets, the growths and the report are those of one
-/// thread interning the texts in the order in which they got the lock. No host function runs
-/// under the lock: the host memory of a new record is taken before it and released after.
+/// no lock and writes nothing. The buckets fall into kRegions regions of neighbouring buckets,
+/// each with a lock; a new text is inserted under the lock of its bucket's region, after a
+/// second lookup under it, so texts of different regions are inserted at once, while two
+/// insertions of one text, which has one bucket, take turns. An insertion whose bucket holds 8
+/// records already, which may grow the table, whose region has used its share of the index's
+/// room, or whose record needs a block of its own is made again holding every region's lock,
+/// as are growths, doublings of the index and the figures: every bucket's insertions thus have
+/// one order, and the buckets, the growths and the report are those of one thread interning
+/// the texts in some order, for a single thread in its own. No host function runs under a
+/// lock: the host memory of a new record is taken before and released after.
 class Table : public AllocatorBase {
 public:
   /// 2089 empty buckets, no growth yet.
@@ -64,20 +76,24 @@ public:
   void printStats(std::ostream& out) const;
   /// The number of records, that is of distinct texts interned.
   std::size_t recordCount() const;
-  /// Calls `visit(record)` for every record, holding the table's lock (`visit` must not
-  /// intern into it), in the order they were inserted, except that the records of texts of
-  /// more than about 4 KiB come after all others: each lies in a block of its own. (Those of
-  /// nearly 4 GiB, whose texts lie apart, keep their place.)
+  /// Calls `visit(record)` for every record, holding every lock of the table (`visit` must
+  /// not intern into it): chunk by chunk as the threads took them, each thread's records in
+  /// the order it inserted them, and the records of texts of more than about 4 KiB after all
+  /// others, each in a block of its own. (Those of nearly 4 GiB, whose texts lie apart, keep
+  /// their place.) One thread's records thus come in the order it inserted them.
   template <class Visit>
   void forEachRecord(Visit visit) const {
-    const Hold hold(mLock);
+    const HoldAll hold(*this);
     walkRecords(visit);
   }
-  /// Takes the table's lock before the process forks, so that no other thread holds it while
-  /// the process is copied; releaseAfterFork releases it, in the parent and in the child. A
-  /// child would otherwise inherit the lock held by a thread it does not have.
-  void holdForFork() const { mLock.lock(); }
-  void releaseAfterFork() const { mLock.unlock(); }
+  /// Takes every lock of the table before the process forks, so that no other thread holds
+  /// one while the process is copied; releaseAfterFork releases them, in the parent and in
+  /// the child. A child would otherwise inherit a lock held by a thread it does not have.
+  void holdForFork() const { lockAll(); }
+  void releaseAfterFork() const { unlockAll(); }
+
+  /// The regions the buckets fall into, each with a lock of its own.
+  static constexpr unsigned int kRegions = 32;
 
 private:
   // intern for a text of 8 to 16 bytes (`text` non-null), of 17 to 48, and of any other size.
@@ -95,10 +111,51 @@ private:
   void lookUpAndInsert(const Entry*& out, const char* text, unsigned int size, std::uint64_t key);
   // insert, its result stored in `out`.
   void insertInto(const Entry*& out, const char* text, unsigned int size, std::uint64_t key);
+  // The record of a text that a lookup without a lock did not find, inserted under its
+  // region's lock unless another thread did so since, or under every lock (insertHoldingAll).
+  const Entry* insert(const char* text, unsigned int size, std::uint64_t key);
+
+  // The state of a region of the buckets, alone in its cache line: its lock, the records it
+  // inserted, and its shares (see shareOut) as counts those records may reach: of the
+  // index's room, and of the insertions into full buckets that cannot grow the table.
+  struct alignas(64) Region {
+    mutable detail::SpinningMutex lock;
+    std::size_t records = 0;
+    std::size_t room = 0;
+    std::size_t fullUntil = 0;
+  };
+  // How a bucket count places hashes: their bucket, and the bucket's region (the buckets in
+  // kRegions runs of about equal length, so that two regions seldom count in one cache line).
+  struct Placing {
+    Placing() : modulus(1), regionFactor(0), counts(nullptr) {}
+    Placing(unsigned int count, const std::uint8_t* sizes);
+    unsigned int bucketOf(unsigned int hash) const { return modulus(hash); }
+    unsigned int regionOf(unsigned int bucket) const {
+      return static_cast<unsigned int>((std::uint64_t{bucket} * regionFactor) >> 32);
+    }
+    detail::Modulus modulus;
+    std::uint64_t regionFactor;
+    // The bucket counts' bytes, for a hint to the processor before the lock.
+    const std::uint8_t* counts;
+  };
+  // The growths a bucket count of 32 bits allows, and more.
+  static constexpr unsigned int kMostGrowths = 48;
+
+  // insert under every lock: for a text whose bucket holds 8 records or more, whose region
+  // has no room left, or of more than kChunkBytes. Null when the arena needs a block of
+  // `needed` bytes, to be taken without the locks.
+  const Entry* insertHoldingAll(const char* text, unsigned int size, std::uint64_t key,
+                                unsigned int hash, detail::HostBlock& block,
+                                detail::HostBlock& copy, std::size_t& needed);
   // grow(), leaving out `pending`, a record made but not yet counted (null for none), for
   // which room is made in the new counts: it is counted in without allocating.
   unsigned int grow(const Entry* pending);
-  // forEachRecord under a lock already held.
+  // Shares out among the regions the index's free room and the insertions short of the
+  // next growth, the remainders to `favoured`; every lock held.
+  void shareOut(unsigned int favoured);
+  // The number of records, every lock held.
+  std::size_t recordsHoldingAll() const;
+  // forEachRecord under the locks already held.
   template <class Visit>
   void walkRecords(Visit visit) const {
     mArena.forEach([&visit](const void* block) {
@@ -110,20 +167,66 @@ private:
   // The bytes a record of a text of `size` bytes takes from the arena.
   static std::size_t arenaBytes(unsigned int size);
   // A new record holding a copy of the `size` bytes at `text` (non-null), whose hash is
-  // `hash`, from the arena's current block or from `block`; null when the arena needs a block
-  // and `block` is too small. An outsized text's record points at `copy`, which holds the
-  // text and its NUL. Throws nothing.
-  const Entry* makeRecord(const char* text, unsigned int size, unsigned int hash,
-                          detail::HostBlock& block, const detail::HostBlock& copy);
-  // Undoes makeRecord for `record`, the last record made; a block of its own goes to `block`.
-  void unmakeRecord(const Entry* record, detail::HostBlock& block);
-  // The record of a text that a lookup without the lock did not find, inserted under the lock
-  // unless another thread did so since, growing first if its bucket is full.
-  const Entry* insert(const char* text, unsigned int size, std::uint64_t key);
-
-  // Held while a record is inserted, the table grows or its figures are read.
-  mutable detail::SpinningMutex mLock;
+  // `hash`, at `at`; an outsized text's record points at `copy`, which holds the text and its
+  // NUL. Throws nothing.
+  static const Entry* makeRecord(void* at, const char* text, unsigned int size, unsigned int hash,
+                                 const detail::HostBlock& copy);
+  // A growth's recount of the buckets and a doubling's refill of the index, as work for a
+  // SharedPass.
+  struct Recount;
+  struct Refill;
+  // Doubles the index until it has room for `records` records, `pending` (not null), made
+  // but not yet inserted, left out; every lock held. Throws std::bad_alloc and leaves the
+  // index as it was if it cannot.
+  void makeRoomInIndex(std::size_t records, const Entry* pending);
+  // Runs `work` over the arena's blocks, every lock held, shared with the threads waiting
+  // for a lock of the table meanwhile.
+  void runPass(detail::PassWork& work);
+  // Takes `region`'s lock; while it waits, helps with a pass under way. It pauses between
+  // its first tries, then yields its processor between tries for about a millisecond, and
+  // for as long as a thread holds every lock (a pass it can help with may open), and only
+  // then sleeps between tries, 200 microseconds at a time, never in the mutex itself: a
+  // region's lock may be held that long by a fault on a page that a fork left shared, and
+  // the lock a sleeper waited for in the mutex might be taken next by a thread that is to
+  // hold every lock, and the sleeper would sleep through the pass it could help with.
+  void lockRegion(const Region& region) const;
+  struct HoldRegion {
+    HoldRegion(const Table& table, const Region& region) : held(region) {
+      table.lockRegion(region);
+    }
+    ~HoldRegion() { held.lock.unlock(); }
+    HoldRegion(const HoldRegion&) = delete;
+    HoldRegion& operator=(const HoldRegion&) = delete;
+    const Region& held;
+  };
+  // Every region's lock, in order, then the arena's; unlockAll releases them.
+  void lockAll() const;
+  void unlockAll() const;
+  struct HoldAll {
+    explicit HoldAll(const Table& table) : held(table) { held.lockAll(); }
+    ~HoldAll() { held.unlockAll(); }
+    HoldAll(const HoldAll&) = delete;
+    HoldAll& operator=(const HoldAll&) = delete;
+    const Table& held;
+  };
   using Hold = std::lock_guard<detail::SpinningMutex>;
+
+  Region mRegions[kRegions];
+  // The pass that the thread holding every lock shares with those waiting for one.
+  mutable detail::SharedPass mPass;
+  // Whether a thread holds every lock.
+  mutable std::atomic<bool> mAllHeld{false};
+  // Held, under a region's lock, while the counts kept aside of buckets of 254 records or
+  // more are read or changed.
+  mutable detail::SpinningMutex mAsideLock;
+  // Held while a chunk or a block of its own is cut from the arena, or its blocks are walked.
+  mutable detail::SpinningMutex mArenaLock;
+  // The placing of every bucket count the table has had, the current one published last:
+  // an insertion finds its region before it holds a lock, and checks it under the lock.
+  Placing mPlacings[kMostGrowths];
+  std::atomic<const Placing*> mPlacing{nullptr};
+  // Told apart from every other table's, for the chunk each thread cuts its records from.
+  std::uint64_t mSerial;
   detail::BucketCounts mBuckets;
   detail::RecordIndex mRecords;
   detail::RecordArena mArena;

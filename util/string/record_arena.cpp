@@ -58,7 +58,7 @@ __attribute__((noinline)) void* RecordArena::takeFromNewBlock(std::size_t bytes,
     return nullptr;
   const std::size_t blockBytes = block.size();
   void* taken = block.handOver();
-  if (bytes > kLargestShared) {
+  if (bytes > kChunkBytes) {
     auto* header = ::new (taken) Header{mOwnNewest, nullptr, 0};
     if (mOwnNewest != nullptr)
       static_cast<Header*>(mOwnNewest)->next = taken;
@@ -76,31 +76,23 @@ __attribute__((noinline)) void* RecordArena::takeFromNewBlock(std::size_t bytes,
     mOldest = taken;
   }
   mNewest = taken;
+  ++mBlocks;
   mCursor = reinterpret_cast<char*>(header + 1);
-  mLeft = blockBytes - sizeof(Header);
+  mLeft = (blockBytes - sizeof(Header)) / kChunkBytes * kChunkBytes;
   if (mNextBlock < kLargestBlock)
-    mNextBlock *= 2;
-  return cut(rounded(bytes));
+    mNextBlock = sizeof(Header) + 2 * (mNextBlock - sizeof(Header));
+  return cut(kChunkBytes);
 }
 
 void RecordArena::giveBack(void* record, std::size_t bytes, HostBlock& block) {
-  if (bytes > kLargestShared) {
-    auto* header = static_cast<Header*>(record) - 1;
-    assert(header == mOwnNewest && block.data() == nullptr);
-    mOwnNewest = header->previous;
-    if (mOwnNewest != nullptr)
-      static_cast<Header*>(mOwnNewest)->next = nullptr;
-    else
-      mOwnOldest = nullptr;
-    block.own(header, ownBlockBytes(bytes));
-    return;
-  }
-  bytes = rounded(bytes);
-  assert(static_cast<char*>(record) + bytes == mCursor);
-  // Zero again, so that a record cut here later finds its NUL.
-  std::memset(record, 0, bytes);
-  mCursor -= bytes;
-  mLeft += bytes;
+  auto* header = static_cast<Header*>(record) - 1;
+  assert(bytes > kChunkBytes && header == mOwnNewest && block.data() == nullptr);
+  mOwnNewest = header->previous;
+  if (mOwnNewest != nullptr)
+    static_cast<Header*>(mOwnNewest)->next = nullptr;
+  else
+    mOwnOldest = nullptr;
+  block.own(header, ownBlockBytes(bytes));
 }
 
 }  // namespace vesk::detail

@@ -3,7 +3,10 @@
 #ifndef VESK_UTIL_STRING_RECORD_ARENA_HPP
 #define VESK_UTIL_STRING_RECORD_ARENA_HPP
 
+#include <cassert>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace vesk::detail {
 
@@ -48,22 +51,27 @@ private:
   std::size_t mBytes = 0;
 };
 
-/// Storage for records and their texts. Each small record is cut from the current block, right
-/// after the one before it, so that records made one after another lie together whatever
-/// the state of the host's allocator and cost no allocator header; blocks come from
-/// vesk_calloc and grow from 16 KiB to 4 MiB, and their stretches aligned to 2 MiB are offered
-/// huge pages (ready), so that a lookup among millions of records seldom misses its address
-/// translation as well as the record. A record of more than kLargestShared bytes gets
-/// a block of its own. The arena allocates nothing itself: the caller hands it each new block
-/// (blockNeeded says when), so that it may take host memory where it chooses. Every block
-/// stays reachable from the arena, and forEach walks the records in the order they were
-/// taken. Only the newest record may be given back, after an insertion that failed; every
-/// other block stays for good: records outlive their table.
+/// Storage for records and their texts, in chunks of kChunkBytes that each inserting thread
+/// takes for its own: it cuts its records from its chunk, one right after the one before, so
+/// that threads make records at once, reach the shared arena once per chunk, and a thread's
+/// records lie together in the order it made them, whatever the state of the host's allocator,
+/// and cost no allocator header. A record of more than kChunkBytes gets a block of its own.
+/// Chunks are cut from blocks of vesk_calloc that grow from 16 KiB to 4 MiB, and their
+/// stretches aligned to 2 MiB are offered huge pages (ready), so that a lookup among millions
+/// of records seldom misses its address translation as well as the record. The arena
+/// allocates nothing itself: the caller hands it each new block (blockNeeded says when), so
+/// that it may take host memory where it chooses. Every block stays reachable from the arena,
+/// and forEach walks the records chunk by chunk, in the order the chunks were taken. Only the
+/// newest record of a block of its own may be given back, after an insertion that failed;
+/// every other block stays for good: records outlive their table.
+///
+/// A record's first word, its text pointer, is never zero: a chunk's records end at its end
+/// or at the first zero word after them, for the zero fill of unused room.
 class RecordArena {
 public:
-  /// The most bytes a record cut from a shared block may have; larger ones get a block of
-  /// their own.
-  static constexpr std::size_t kLargestShared = 4096;
+  /// The bytes of a chunk, and the most a record cut from one may have; larger ones get a
+  /// block of their own.
+  static constexpr std::size_t kChunkBytes = 4096;
 
   RecordArena() = default;
   RecordArena(const RecordArena&) = delete;
@@ -72,44 +80,65 @@ public:
   /// The bytes of the host block that take(`bytes`) needs, or 0 when the current block has
   /// room for them.
   std::size_t blockNeeded(std::size_t bytes) const {
-    if (bytes > kLargestShared)
+    if (bytes > kChunkBytes)
       return ownBlockBytes(bytes);
     return rounded(bytes) <= mLeft ? 0 : mNextBlock;
   }
-  /// The bytes of the block of its own of a record of `bytes` (> kLargestShared), which
+  /// The bytes of the block of its own of a record of `bytes` (> kChunkBytes), which
   /// take(`bytes`) always needs.
   static std::size_t ownBlockBytes(std::size_t bytes) { return sizeof(Header) + bytes; }
-  /// `bytes` (< 2^32 - 48) zero bytes aligned for a pointer: cut from the current block, or,
-  /// when blockNeeded(`bytes`) is not 0, from `block`, which the arena keeps from then on;
-  /// null, and nothing changed, when `block` holds fewer bytes than that. Allocates nothing
-  /// and throws nothing.
+  /// A chunk (`bytes` == kChunkBytes) or the block of a record of its own (`bytes` >
+  /// kChunkBytes, < 2^32 - 48), zero bytes aligned for a pointer: cut from the current block,
+  /// or, when blockNeeded(`bytes`) is not 0, from `block`, which the arena keeps from then
+  /// on; null, and nothing changed, when `block` holds fewer bytes than that. Allocates
+  /// nothing and throws nothing.
   void* take(std::size_t bytes, HostBlock& block) {
-    // Inline: most records fit in the current block, and cutting them is a few instructions.
-    if (bytes <= kLargestShared && rounded(bytes) <= mLeft)
-      return cut(rounded(bytes));
+    assert(bytes >= kChunkBytes);
+    if (bytes == kChunkBytes && kChunkBytes <= mLeft)
+      return cut(kChunkBytes);
     return takeFromNewBlock(bytes, block);
+  }
+  /// The room `bytes` take in a chunk: rounded up to the alignment of a pointer.
+  static std::size_t rounded(std::size_t bytes) {
+    return (bytes + alignof(void*) - 1) / alignof(void*) * alignof(void*);
   }
   /// Readies `block`, just allocated for a take() that needs it, before the caller takes its
   /// lock: offers its stretches aligned to 2 MiB huge pages and writes a zero to every page
   /// of it, so that the system's work for a fresh block (the advice, a fault per page) is
   /// done then, not under the lock as the records reach page after page.
   static void ready(HostBlock& block);
-  /// Returns the `bytes` at `record`, the last that take gave: zeroed again to be taken anew,
-  /// or, from a block of its own, handed to `block` (which holds none) to be released.
+  /// Returns the record at `record`, of a block of its own, the last that take gave such a
+  /// block: handed to `block` (which holds none) to be released.
   void giveBack(void* record, std::size_t bytes, HostBlock& block);
 
-  /// Calls `step(record)` for every record taken and not given back, in the order they were
-  /// taken (those of a block of their own after all others); `step` returns the bytes that
-  /// record was taken with.
+  /// Calls `step(record)` for every record in the chunks, chunk by chunk in the order they
+  /// were taken, then for every record of a block of its own, in the order they were taken;
+  /// `step` returns the bytes that record was made with.
   template <class Step>
   void forEach(Step step) const {
-    for (const auto* block = static_cast<const Header*>(mOldest); block != nullptr;
-         block = static_cast<const Header*>(block->next)) {
-      const char* end =
-          block == mNewest ? mCursor : reinterpret_cast<const char*>(block) + block->used;
-      for (const char* record = reinterpret_cast<const char*>(block + 1); record < end;)
+    for (std::size_t k = 0; k < mBlocks; ++k)
+      forEachInBlock(k, step);
+    forEachOwn(step);
+  }
+  /// The blocks that chunks are cut from, numbered from 0 in the order they were taken.
+  std::size_t blocks() const { return mBlocks; }
+  /// forEach for the records in the chunks of block `k` (< blocks()) alone. Several threads
+  /// may walk blocks at once, while no other changes the arena.
+  template <class Step>
+  void forEachInBlock(std::size_t k, Step step) const {
+    const auto* block = static_cast<const Header*>(mOldest);
+    while (k-- > 0)
+      block = static_cast<const Header*>(block->next);
+    const char* end =
+        block == mNewest ? mCursor : reinterpret_cast<const char*>(block) + block->used;
+    for (const char* chunk = reinterpret_cast<const char*>(block + 1); chunk < end;
+         chunk += kChunkBytes)
+      for (const char* record = chunk; record < chunk + kChunkBytes && load_word(record) != 0;)
         record += rounded(step(static_cast<const void*>(record)));
-    }
+  }
+  /// forEach for the records of a block of their own alone.
+  template <class Step>
+  void forEachOwn(Step step) const {
     for (const auto* block = static_cast<const Header*>(mOwnOldest); block != nullptr;
          block = static_cast<const Header*>(block->next))
       step(static_cast<const void*>(block + 1));
@@ -135,18 +164,23 @@ private:
     mLeft -= bytes;
     return taken;
   }
-  static std::size_t rounded(std::size_t bytes) {
-    return (bytes + alignof(void*) - 1) / alignof(void*) * alignof(void*);
+  // The word at `at`, aligned for a pointer.
+  static std::uintptr_t load_word(const char* at) {
+    std::uintptr_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
   }
 
   char* mCursor = nullptr;
   std::size_t mLeft = 0;
-  std::size_t mNextBlock = std::size_t{16} * 1024;
+  // Blocks hold whole chunks after their header: 4 in the first.
+  std::size_t mNextBlock = sizeof(Header) + 4 * kChunkBytes;
   // The largest block: two huge pages, of which a block holds at least one aligned.
   static constexpr std::size_t kLargestBlock = std::size_t{4} << 20;
   // The oldest and newest blocks of small records, and of records of a block of their own.
   void* mOldest = nullptr;
   void* mNewest = nullptr;
+  std::size_t mBlocks = 0;
   void* mOwnOldest = nullptr;
   void* mOwnNewest = nullptr;
 };

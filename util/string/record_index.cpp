@@ -68,6 +68,24 @@ RecordIndex::Slots* RecordIndex::makeSlots(std::size_t groups) {
   return ::new (map_zeroed(kHeader + groups * sizeof(Group))) Slots{groups - 1};
 }
 
+RecordIndex::Doubling::Doubling(const RecordIndex& index)
+    : mNext(makeSlots((index.current().groupMask + 1) * 2)) {}
+
+RecordIndex::Doubling::~Doubling() {
+  if (mNext != nullptr)
+    unmap(mNext, bytesOf(*mNext));
+}
+
+RecordIndex::Filler::~Filler() {
+  for (std::size_t k = mCount > kAhead ? mCount - kAhead : 0; k < mCount; ++k)
+    put(mPending[k % kAhead]);
+}
+
+void RecordIndex::publish(Doubling& doubling) {
+  publish(*doubling.mNext);
+  doubling.mNext = nullptr;
+}
+
 void RecordIndex::publish(Slots& next) {
   Slots& replaced = current();
   mSlots.store(&next, std::memory_order_release);

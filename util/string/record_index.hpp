@@ -83,13 +83,16 @@ inline std::uint64_t key_of_8to16(const char* text, std::size_t size) {
 /// the control byte. A lookup thus reads one line of the index, then only the records whose
 /// control byte matches. At most 7/8 of the slots are used; the slots double beyond that.
 ///
-/// One thread at a time may change the index (reserveOneMore, insert), while find runs on any
-/// number of others: a slot's record is stored before its control byte is released, and a
-/// doubling fills new slots apart and then publishes them whole. Slots that a doubling
-/// replaces keep their addresses until the index is destroyed, for finds that may still be
-/// reading them, but give their memory back to the system: they read as free slots from then
-/// on, so a find in them can miss a record, never report a wrong one, and a miss is looked up
-/// again under the table's lock.
+/// Any number of threads may insert at once, each a record it alone inserts, and find runs on
+/// any number of others; reserveFor, which doubles the slots, must have the index to itself.
+/// An insertion claims its slot by setting the slot's control byte in one atomic step, then
+/// stores the record with release ordering: a find that meets the control byte before the
+/// record reads a null slot and goes on, as for a text not there. A doubling fills new slots
+/// apart and then publishes them whole. Slots that a doubling replaces keep their addresses
+/// until the index is destroyed, for finds that may still be reading them, but give their
+/// memory back to the system: they read as free slots from then on. So a find can miss a
+/// record inserted while it runs, never report a wrong one, and a miss is looked up again
+/// under the lock that orders insertions of its text.
 class RecordIndex {
 public:
   /// 56 free slots, and the process's secret if not yet made; throws std::bad_alloc when the
@@ -132,22 +135,94 @@ public:
                       patternOf(key), same);
   }
 
-  /// The number of records.
-  std::size_t size() const { return mSize; }
-  /// Makes room for one more record, doubling the slots if need be: `allRecords(visit)` must
-  /// call `visit(record)` for every record of the index, in any order (in the order they lie
-  /// in memory, the doubling reads them fastest). Throws std::bad_alloc and changes nothing if
-  /// it cannot.
+  /// The most records the slots hold before they double: 7/8 of them.
+  std::size_t capacity() const { return (current().groupMask + 1) * kSlots / 8 * 7; }
+  /// Makes room for `records` records in all, doubling the slots as often as need be:
+  /// `allRecords(visit)` must call `visit(record)` for every record of the index, in any order
+  /// (in the order they lie in memory, the doubling reads them fastest). No insertion may run
+  /// meanwhile. Throws std::bad_alloc and changes nothing if it cannot.
   template <class AllRecords>
-  void reserveOneMore(AllRecords allRecords) {
-    if (mSize + 1 > capacity())
-      rehash((current().groupMask + 1) * 2, allRecords);
+  void reserveFor(std::size_t records, AllRecords allRecords) {
+    while (capacity() < records) {
+      Doubling doubling(*this);
+      {
+        Filler filler(doubling, false);
+        allRecords([&filler](const table_string::Entry* record) { filler.add(record); });
+      }
+      publish(doubling);
+    }
   }
-  /// Adds `record`, whose text has key `key`; room must have been made by reserveOneMore.
-  void insert(std::uint64_t key, const table_string::Entry* record) {
-    assert(mSize + 1 <= capacity());
-    place(current(), key, record);
-    ++mSize;
+
+private:
+  struct Slots;
+
+public:
+  class Filler;
+  /// New slots, twice as many as the current ones, that Fillers fill with every record of
+  /// the index and publish() then puts in place of the current ones; released unless
+  /// published. No insertion may run from its making to its publishing.
+  class Doubling {
+  public:
+    /// Throws std::bad_alloc when the slots cannot be allocated.
+    explicit Doubling(const RecordIndex& index);
+    Doubling(const Doubling&) = delete;
+    Doubling& operator=(const Doubling&) = delete;
+    ~Doubling();
+
+  private:
+    friend class RecordIndex;
+    Slots* mNext;
+  };
+  /// Puts records into a Doubling's slots, from one thread: each record's text is keyed again
+  /// (the keys are not kept), and its group is asked for some records ahead of its writing, so
+  /// that the misses overlap. With `shared`, other Fillers may fill the same slots at once,
+  /// each slot claimed in an atomic step; without, this one is the only one.
+  class Filler {
+  public:
+    Filler(Doubling& doubling, bool shared) : mNext(*doubling.mNext), mShared(shared) {}
+    Filler(const Filler&) = delete;
+    Filler& operator=(const Filler&) = delete;
+    /// Places the records still waiting.
+    ~Filler();
+    /// From now on, other Fillers may fill the same slots at once.
+    void share() { mShared = true; }
+    /// Adds `record`, a record of the index.
+    void add(const table_string::Entry* record) {
+      Pending& entry = mPending[mCount++ % kAhead];
+      if (mCount > kAhead)
+        put(entry);
+      entry = {record, keyOf(record->text(), record->size())};
+      __builtin_prefetch(&mNext.groups()[entry.key & mNext.groupMask], 1);
+    }
+
+  private:
+    static constexpr std::size_t kAhead = 32;
+    struct Pending {
+      const table_string::Entry* record;
+      std::uint64_t key;
+    };
+    void put(const Pending& entry) {
+      if (mShared)
+        claim(mNext, entry.key).store(entry.record, std::memory_order_relaxed);
+      else
+        place(mNext, entry.key, entry.record);
+    }
+    Slots& mNext;
+    bool mShared;
+    std::size_t mCount = 0;
+    Pending mPending[kAhead];
+  };
+  /// Puts `doubling`'s slots, which Fillers filled with every record, in place of the current
+  /// ones, which give their memory back. Finds go on in the current slots until then.
+  void publish(Doubling& doubling);
+  /// Adds the record that `make()` returns, whose text has key `key` and which no other
+  /// thread inserts; `make` runs once its slot is claimed. The callers together insert no more
+  /// records than reserveFor made room for. Safe on any number of threads at once.
+  template <class Make>
+  void insert(std::uint64_t key, Make make) {
+    // The slot is claimed before the record is made: the claim's atomic step then has no
+    // writes of the record to wait for, which would be fresh lines, most likely from memory.
+    claim(current(), key).store(make(), std::memory_order_release);
   }
 
 private:
@@ -189,11 +264,13 @@ private:
     // Acquire: the records of the control bytes seen are seen too, and what they point to.
     const Masks masks = scan(at.controls.load(std::memory_order_acquire), pattern);
     for (std::uint64_t match = masks.matching; match != 0; match &= match - 1) {
+      // Acquire as well: a slot claimed by an insertion under way has its control byte
+      // before its record, which is published on its own.
       const table_string::Entry* record =
           at.records[static_cast<unsigned int>(__builtin_ctzll(match))].load(
-              std::memory_order_relaxed);
-      // Null once replaced slots have given their memory back after their control bytes
-      // were read.
+              std::memory_order_acquire);
+      // Null while an insertion has claimed the slot but not yet stored its record, and once
+      // replaced slots have given their memory back after their control bytes were read.
       if (record != nullptr && same(record))
         return {record, false};
     }
@@ -229,58 +306,59 @@ private:
   static std::size_t bytesOf(const Slots& slots) {
     return kHeader + (slots.groupMask + 1) * sizeof(Group);
   }
-  // Puts every record that `allRecords` visits into `groups` groups (a power of 2) of new
-  // slots, and publishes them in place of the current ones. The keys are not kept: each
-  // record's text is keyed again, and each new group is asked for some records ahead of its
-  // writing, so that the misses overlap. Finds go on in the current slots, which stay as they
-  // are until the new ones are complete.
-  template <class AllRecords>
-  void rehash(std::size_t groups, AllRecords allRecords) {
-    Slots& next = *makeSlots(groups);
-    constexpr std::size_t kAhead = 32;
-    struct Pending {
-      const table_string::Entry* record;
-      std::uint64_t key;
-    } pending[kAhead];
-    std::size_t count = 0;
-    allRecords([&](const table_string::Entry* record) {
-      Pending& entry = pending[count++ % kAhead];
-      if (count > kAhead)
-        place(next, entry.key, entry.record);
-      entry = {record, keyOf(record->text(), record->size())};
-      __builtin_prefetch(&next.groups()[entry.key & next.groupMask], 1);
-    });
-    for (std::size_t k = count > kAhead ? count - kAhead : 0; k < count; ++k)
-      place(next, pending[k % kAhead].key, pending[k % kAhead].record);
-    publish(next);
-  }
   // Puts `next` in place of the current slots, which give their memory back.
   void publish(Slots& next);
-  // Puts `record` of key `key` in the first free slot of its probe sequence in `slots`: the
-  // record first, then its control byte, released.
+  // Puts `record` of key `key` in the first free slot of its probe sequence in `slots`, which
+  // no other thread sees yet: the record first, then its control byte.
   static void place(Slots& slots, std::uint64_t key, const table_string::Entry* record) {
-    std::size_t group = static_cast<std::size_t>(key) & slots.groupMask;
-    for (std::size_t step = 1;; ++step) {
-      Group& at = slots.groups()[group];
-      const std::uint64_t controls = at.controls.load(std::memory_order_relaxed);
-      const unsigned int free = scan(controls, 0).free;
-      if (free != 0) {
+    Group& at = firstWithRoom(slots, key);
+    const std::uint64_t controls = at.controls.load(std::memory_order_relaxed);
+    const auto slot = static_cast<unsigned int>(__builtin_ctz(scan(controls, 0).free));
+    at.records[slot].store(record, std::memory_order_relaxed);
+    at.controls.store(controls | std::uint64_t{controlOf(key)} << (8 * slot),
+                      std::memory_order_relaxed);
+  }
+  // A free slot of `key`'s probe sequence in the published slots, where other threads insert
+  // and find at once, for a record of that key: claimed by setting its control byte in one
+  // atomic step, which fails if another insertion claimed any slot of the group first. The
+  // caller then stores the record, released, so that a find that reads it reads the record's
+  // bytes too. The control byte itself orders nothing: a find pairs its acquire with the
+  // record's release.
+  static std::atomic<const table_string::Entry*>& claim(Slots& slots, std::uint64_t key) {
+    for (Group* at = &firstWithRoom(slots, key);;) {
+      std::uint64_t controls = at->controls.load(std::memory_order_relaxed);
+      for (unsigned int free; (free = scan(controls, 0).free) != 0;) {
         const auto slot = static_cast<unsigned int>(__builtin_ctz(free));
-        at.records[slot].store(record, std::memory_order_relaxed);
-        at.controls.store(controls | std::uint64_t{controlOf(key)} << (8 * slot),
-                          std::memory_order_release);
-        return;
+        if (at->controls.compare_exchange_weak(
+                controls, controls | std::uint64_t{controlOf(key)} << (8 * slot),
+                std::memory_order_relaxed, std::memory_order_relaxed))
+          return at->records[slot];
       }
-      group = (group + step) & slots.groupMask;
+      // Others filled the group meanwhile: on along the probe sequence.
+      at = &firstWithRoom(slots, key, at);
+    }
+  }
+  // The first group of `key`'s probe sequence in `slots` that has a free slot, after `after`
+  // when not null (a group of that sequence).
+  static Group& firstWithRoom(Slots& slots, std::uint64_t key, const Group* after = nullptr) {
+    std::size_t group = static_cast<std::size_t>(key) & slots.groupMask;
+    std::size_t step = 1;
+    if (after != nullptr) {
+      while (&slots.groups()[group] != after)
+        group = (group + step++) & slots.groupMask;
+      group = (group + step++) & slots.groupMask;
+    }
+    for (;; group = (group + step++) & slots.groupMask) {
+      Group& at = slots.groups()[group];
+      if (scan(at.controls.load(std::memory_order_relaxed), 0).free != 0)
+        return at;
     }
   }
 
   static constexpr unsigned int kSlotBits = (1u << kSlots) - 1;
 
-  // The slots, for the one thread that changes the index.
+  // The slots, for the threads that insert, whose locks order them after any doubling.
   Slots& current() const { return *mSlots.load(std::memory_order_relaxed); }
-  // At most 7/8 of the slots in use.
-  std::size_t capacity() const { return (current().groupMask + 1) * kSlots / 8 * 7; }
 
   // The first slots had 8 groups; each doubling keeps the ones it replaced, 8 << k groups
   // for the k-th, to be unmapped with the index.
@@ -288,7 +366,6 @@ private:
   std::atomic<Slots*> mSlots;
   Slots* mReplaced[64] = {};
   std::size_t mDoublings = 0;
-  std::size_t mSize = 0;
 };
 
 }  // namespace vesk::detail
