@@ -238,7 +238,7 @@ TEST(InterningTable, AHostAllocatorMayIntern) {
             return "text " + std::to_string(i) + " lost";
         return made > 10 ? std::string() : std::to_string(made) + " allocations";
       },
-      std::chrono::seconds(10));
+      std::chrono::seconds(30));
   EXPECT_EQ(report, "");
 }
 

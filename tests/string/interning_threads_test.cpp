@@ -114,7 +114,7 @@ TEST(InterningThreads, ForkNeverDeadlocksWithAnAllocatorThatInterns) {
         user.join();
         return "";
       },
-      std::chrono::seconds(30));
+      std::chrono::seconds(90));
   EXPECT_EQ(report, "");
 }
 
