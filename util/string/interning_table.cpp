@@ -177,9 +177,7 @@ __attribute__((noinline)) void Table::lookUpAndInsert(const Entry*& out, const c
                                                       unsigned int size, std::uint64_t key) {
   // The whole probe sequence, the first group again too: work that only the few texts not
   // decided in their first group do.
-  if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
-        return record->size() == size && detail::same_bytes(record->text(), text, size);
-      })) {
+  if (const Entry* found = mRecords.find(key, sameText(text, size))) {
     out = found;
     return;
   }

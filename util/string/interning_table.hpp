@@ -8,6 +8,7 @@
 #include "util/string/record_arena.hpp"
 #include "util/string/record_index.hpp"
 #include "util/string/shared_pass.hpp"
+#include "util/string/text_compare.hpp"
 #include "vesk/string.hpp"
 
 #include <atomic>
@@ -163,6 +164,31 @@ private:
       visit(record);
       return arenaBytes(record->size());
     });
+  }
+  // Calls `visit(record)` for every record of the blocks of a pass that this thread takes
+  // (and for the owner, every record of a block of its own) but `pending`, made and not yet
+  // inserted, after calling `beforeBlock()` before each block.
+  template <class BeforeBlock, class Visit>
+  void walkPieces(detail::SharedPass& pass, unsigned int helper, const Entry* pending,
+                  BeforeBlock beforeBlock, Visit visit) const {
+    const auto step = [&](const void* at) {
+      const auto* record = static_cast<const Entry*>(at);
+      if (record != pending)
+        visit(record);
+      return arenaBytes(record->size());
+    };
+    for (std::size_t k = pass.take(); k < pass.pieces(); k = pass.take()) {
+      beforeBlock();
+      mArena.forEachInBlock(k, step);
+    }
+    if (helper == detail::SharedPass::kOwner)
+      mArena.forEachOwn(step);
+  }
+  // A test of whether a record holds the `size` bytes at `text`, for RecordIndex::find.
+  static auto sameText(const char* text, unsigned int size) {
+    return [text, size](const Entry* record) {
+      return record->size() == size && detail::same_bytes(record->text(), text, size);
+    };
   }
   // The bytes a record of a text of `size` bytes takes from the arena.
   static std::size_t arenaBytes(unsigned int size);

@@ -116,8 +116,9 @@ public:
   /// `step` returns the bytes that record was made with.
   template <class Step>
   void forEach(Step step) const {
-    for (std::size_t k = 0; k < mBlocks; ++k)
-      forEachInBlock(k, step);
+    for (const auto* block = static_cast<const Header*>(mOldest); block != nullptr;
+         block = static_cast<const Header*>(block->next))
+      forEachInChunks(block, step);
     forEachOwn(step);
   }
   /// The blocks that chunks are cut from, numbered from 0 in the order they were taken.
@@ -129,12 +130,7 @@ public:
     const auto* block = static_cast<const Header*>(mOldest);
     while (k-- > 0)
       block = static_cast<const Header*>(block->next);
-    const char* end =
-        block == mNewest ? mCursor : reinterpret_cast<const char*>(block) + block->used;
-    for (const char* chunk = reinterpret_cast<const char*>(block + 1); chunk < end;
-         chunk += kChunkBytes)
-      for (const char* record = chunk; record < chunk + kChunkBytes && load_word(record) != 0;)
-        record += rounded(step(static_cast<const void*>(record)));
+    forEachInChunks(block, step);
   }
   /// forEach for the records of a block of their own alone.
   template <class Step>
@@ -154,6 +150,16 @@ private:
     std::size_t used;
   };
   static_assert(sizeof(Header) % alignof(void*) == 0, "records after a header stay aligned");
+  // forEach for the records in the chunks of `block`.
+  template <class Step>
+  void forEachInChunks(const Header* block, Step step) const {
+    const char* end =
+        block == mNewest ? mCursor : reinterpret_cast<const char*>(block) + block->used;
+    for (const char* chunk = reinterpret_cast<const char*>(block + 1); chunk < end;
+         chunk += kChunkBytes)
+      for (const char* record = chunk; record < chunk + kChunkBytes && load_word(record) != 0;)
+        record += rounded(step(static_cast<const void*>(record)));
+  }
   // take() where the current block has no room, or for a record of a block of its own.
   // Never inlined: it runs once per block.
   void* takeFromNewBlock(std::size_t bytes, HostBlock& block);

@@ -2,8 +2,6 @@
 // its bucket's region, or under every lock where the table grows or its index doubles.
 #include "util/string/interning_table.hpp"
 
-#include "util/string/text_compare.hpp"
-
 #include "vesk/host/host_util.h"
 
 #include <cassert>
@@ -117,9 +115,7 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
         continue;
       // Another thread may have inserted the text since the lookup without a lock; as the
       // text has this bucket, only this region's lock keeps it from doing so now.
-      if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
-            return record->size() == size && detail::same_bytes(record->text(), text, size);
-          }))
+      if (const Entry* found = mRecords.find(key, sameText(text, size)))
         return found;
       // The bucket's count is this region's alone; the index takes insertions of every
       // region at once. A bucket of 8 records or more takes one here only while the table
@@ -161,9 +157,7 @@ __attribute__((noinline)) const Entry* Table::insert(const char* text, unsigned 
 const Entry* Table::insertHoldingAll(const char* text, unsigned int size, std::uint64_t key,
                                      unsigned int hash, detail::HostBlock& block,
                                      detail::HostBlock& copy, std::size_t& needed) {
-  if (const Entry* found = mRecords.find(key, [&](const Entry* record) {
-        return record->size() == size && detail::same_bytes(record->text(), text, size);
-      }))
+  if (const Entry* found = mRecords.find(key, sameText(text, size)))
     return found;
   // Every allocation the insertion needs comes before anything a caller can see changes:
   // the record, then room in the index (a larger index holds the same records), then room
@@ -242,21 +236,15 @@ struct Table::Refill final : detail::PassWork {
     // between blocks once one wants in; from then on every slot is claimed atomically.
     bool shared = helper != detail::SharedPass::kOwner;
     detail::RecordIndex::Filler filler(doubling, shared);
-    const auto add = [&](const void* at) {
-      const auto* record = static_cast<const Entry*>(at);
-      if (record != pending)
-        filler.add(record);
-      return arenaBytes(record->size());
-    };
-    for (std::size_t k = pass.take(); k < pass.pieces(); k = pass.take()) {
-      if (!shared && pass.admit()) {
-        filler.share();
-        shared = true;
-      }
-      table.mArena.forEachInBlock(k, add);
-    }
-    if (helper == detail::SharedPass::kOwner)
-      table.mArena.forEachOwn(add);
+    table.walkPieces(
+        pass, helper, pending,
+        [&] {
+          if (!shared && pass.admit()) {
+            filler.share();
+            shared = true;
+          }
+        },
+        [&](const Entry* record) { filler.add(record); });
   }
   const Table& table;
   detail::RecordIndex::Doubling& doubling;
@@ -283,16 +271,8 @@ struct Table::Recount final : detail::PassWork {
     }
     try {
       detail::CountAdder adder(*into);
-      const auto add = [&](const void* at) {
-        const auto* record = static_cast<const Entry*>(at);
-        if (record != pending)
-          adder.add(record->hash());
-        return arenaBytes(record->size());
-      };
-      for (std::size_t k = pass.take(); k < pass.pieces(); k = pass.take())
-        table.mArena.forEachInBlock(k, add);
-      if (helper == detail::SharedPass::kOwner)
-        table.mArena.forEachOwn(add);
+      table.walkPieces(
+          pass, helper, pending, [] {}, [&](const Entry* record) { adder.add(record->hash()); });
       adder.finish();
     } catch (...) {
       // An exact count could not be made room for: the growth fails, on the owner's thread.
