@@ -217,7 +217,7 @@ void Table::shareOut(unsigned int favoured) {
   const std::size_t free = mRecords.capacity() - records;
   const std::size_t short_of_growth =
       growth_may_help(mBucketCount, records) ? 0 : records_for_growth(mBucketCount) - records;
-  const std::size_t growth_share = short_of_growth / (2 * kRegions);
+  const std::size_t growth_share = short_of_growth / (std::size_t{2} * kRegions);
   for (Region& region : mRegions) {
     region.room = region.records + free / kRegions;
     region.fullUntil = region.records + growth_share;
