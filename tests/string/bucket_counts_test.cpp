@@ -78,10 +78,13 @@ TEST(BucketCounts, AddsCountsMadeApart) {
     unsigned int into;
     unsigned int added;
   };
-  const Row rows[] = {{0, 1, 2},    {9, 0, 7},    {10, 200, 54},  {11, 200, 55}, {12, 254, 1},
-                      {13, 300, 5}, {14, 3, 300}, {30, 255, 255}, {31, 0, 0},    {40, 9, 0}};
-  BucketCounts into(41);
-  BucketCounts added(41);
+  // Buckets are added 64 at a time where no sum reaches 255: 64 to 127 are such a run but
+  // for the one of 255, and 192 to 199 end the counts.
+  const Row rows[] = {{0, 1, 2},    {9, 0, 7},      {10, 200, 54},  {11, 200, 55}, {12, 254, 1},
+                      {13, 300, 5}, {14, 3, 300},   {30, 255, 255}, {31, 0, 0},    {40, 9, 0},
+                      {64, 1, 2},   {100, 200, 55}, {127, 0, 9},    {199, 254, 0}};
+  BucketCounts into(200);
+  BucketCounts added(200);
   const auto fill = [](BucketCounts& counts, unsigned int bucket, unsigned int n) {
     for (unsigned int k = 0; k < n; ++k) {
       counts.reserveOneMore(bucket);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cstring>
 
 namespace vesk::detail {
 
@@ -47,27 +46,26 @@ void BucketCounts::addToLarge(unsigned int index) {
 
 void BucketCounts::addAll(const BucketCounts& other) {
   assert(other.mCount == mCount);
-  for (unsigned int b = 0; b < mCount; ++b) {
-    // Most buckets of another thread's share are empty: eight at a time.
-    if (b % 8 == 0 && b + 8 <= mCount) {
-      std::uint64_t eight;
-      std::memcpy(&eight, other.mSizes + b, sizeof eight);
-      if (eight == 0) {
-        b += 7;
-        continue;
+  // A run of buckets whose sums all stay below 255, as most do, is added in steps that the
+  // compiler makes vector ones; any other, bucket by bucket, and any count aside one by one.
+  constexpr unsigned int kRun = 64;
+  for (unsigned int b = 0; b < mCount; b += kRun) {
+    const unsigned int run = mCount - b < kRun ? mCount - b : kRun;
+    std::uint8_t* into = mSizes + b;
+    const std::uint8_t* added = other.mSizes + b;
+    unsigned int large = 0;
+    for (unsigned int k = 0; k < run; ++k)
+      large |= (into[k] + added[k] + 1u) & 0x100u;
+    if (large == 0) {
+      for (unsigned int k = 0; k < run; ++k)
+        into[k] = static_cast<std::uint8_t>(into[k] + added[k]);
+      continue;
+    }
+    for (unsigned int k = b; k < b + run; ++k)
+      for (unsigned int n = other.size(k); n > 0; --n) {
+        reserveOneMore(k);
+        add(k);
       }
-    }
-    const unsigned int added = other.mSizes[b];
-    if (added == 0)
-      continue;
-    if (added < kCounted && mSizes[b] + added <= kCounted - 1u) {
-      mSizes[b] = static_cast<std::uint8_t>(mSizes[b] + added);
-      continue;
-    }
-    for (unsigned int k = other.size(b); k > 0; --k) {
-      reserveOneMore(b);
-      add(b);
-    }
   }
 }
 

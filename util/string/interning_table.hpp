@@ -119,8 +119,20 @@ private:
   // The state of a region of the buckets, alone in its cache line: its lock, the records it
   // inserted, and its shares (see shareOut) as counts those records may reach: of the
   // index's room, and of the insertions into full buckets that cannot grow the table.
+  // A region's lock. It is only ever tried, by lockRegion, which decides how to wait, and so
+  // needs no record of sleepers: it is released by a plain store, where a std::mutex
+  // exchanges, and an exchange first waits for the section's stores, misses on the index's
+  // groups among them, to reach the cache.
+  class RegionLock {
+  public:
+    bool try_lock() { return !mHeld.exchange(true, std::memory_order_acquire); }
+    void unlock() { mHeld.store(false, std::memory_order_release); }
+
+  private:
+    std::atomic<bool> mHeld{false};
+  };
   struct alignas(64) Region {
-    mutable detail::SpinningMutex lock;
+    mutable RegionLock lock;
     std::size_t records = 0;
     std::size_t room = 0;
     std::size_t fullUntil = 0;
@@ -165,12 +177,12 @@ private:
       return arenaBytes(record->size());
     });
   }
-  // Calls `visit(record)` for every record of the blocks of a pass that this thread takes
-  // (and for the owner, every record of a block of its own) but `pending`, made and not yet
-  // inserted, after calling `beforeBlock()` before each block.
-  template <class BeforeBlock, class Visit>
+  // Calls `visit(record)` for every record of the arena's pieces that this thread takes of a
+  // pass (and for the owner, every record of a block of its own) but `pending`, made and not
+  // yet inserted, after calling `beforePiece()` before each piece.
+  template <class BeforePiece, class Visit>
   void walkPieces(detail::SharedPass& pass, unsigned int helper, const Entry* pending,
-                  BeforeBlock beforeBlock, Visit visit) const {
+                  BeforePiece beforePiece, Visit visit) const {
     const auto step = [&](const void* at) {
       const auto* record = static_cast<const Entry*>(at);
       if (record != pending)
@@ -178,8 +190,8 @@ private:
       return arenaBytes(record->size());
     };
     for (std::size_t k = pass.take(); k < pass.pieces(); k = pass.take()) {
-      beforeBlock();
-      mArena.forEachInBlock(k, step);
+      beforePiece();
+      mArena.forEachInPiece(k, step);
     }
     if (helper == detail::SharedPass::kOwner)
       mArena.forEachOwn(step);
@@ -205,7 +217,7 @@ private:
   // but not yet inserted, left out; every lock held. Throws std::bad_alloc and leaves the
   // index as it was if it cannot.
   void makeRoomInIndex(std::size_t records, const Entry* pending);
-  // Runs `work` over the arena's blocks, every lock held, shared with the threads waiting
+  // Runs `work` over the arena's pieces, every lock held, shared with the threads waiting
   // for a lock of the table meanwhile.
   void runPass(detail::PassWork& work);
   // Takes `region`'s lock; while it waits, helps with a pass under way. It pauses between

@@ -121,16 +121,18 @@ public:
       forEachInChunks(block, step);
     forEachOwn(step);
   }
-  /// The blocks that chunks are cut from, numbered from 0 in the order they were taken.
-  std::size_t blocks() const { return mBlocks; }
-  /// forEach for the records in the chunks of block `k` (< blocks()) alone. Several threads
-  /// may walk blocks at once, while no other changes the arena.
+  /// The number of pieces the chunks fall into, for threads that walk them at once: each
+  /// block's chunks in runs of kPieceChunks, kPiecesPerBlock to a block (the last ones of a
+  /// smaller block empty), numbered from 0 in the order the chunks were taken.
+  std::size_t pieces() const { return mBlocks * kPiecesPerBlock; }
+  /// forEach for the records in the chunks of piece `k` (< pieces()) alone. Several threads
+  /// may walk pieces at once, while no other changes the arena.
   template <class Step>
-  void forEachInBlock(std::size_t k, Step step) const {
+  void forEachInPiece(std::size_t k, Step step) const {
     const auto* block = static_cast<const Header*>(mOldest);
-    while (k-- > 0)
+    for (std::size_t n = k / kPiecesPerBlock; n > 0; --n)
       block = static_cast<const Header*>(block->next);
-    forEachInChunks(block, step);
+    forEachInChunks(block, step, k % kPiecesPerBlock * kPieceChunks, kPieceChunks);
   }
   /// forEach for the records of a block of their own alone.
   template <class Step>
@@ -150,15 +152,21 @@ private:
     std::size_t used;
   };
   static_assert(sizeof(Header) % alignof(void*) == 0, "records after a header stay aligned");
-  // forEach for the records in the chunks of `block`.
+  // forEach for the records in the chunks of `block`, or in the `count` of them from chunk
+  // `first` on.
   template <class Step>
-  void forEachInChunks(const Header* block, Step step) const {
-    const char* end =
-        block == mNewest ? mCursor : reinterpret_cast<const char*>(block) + block->used;
-    for (const char* chunk = reinterpret_cast<const char*>(block + 1); chunk < end;
-         chunk += kChunkBytes)
+  void forEachInChunks(const Header* block, Step step, std::size_t first = 0,
+                       std::size_t count = kLargestBlock / kChunkBytes) const {
+    const char* chunks = reinterpret_cast<const char*>(block + 1);
+    const std::size_t used = static_cast<std::size_t>(
+        (block == mNewest ? mCursor : reinterpret_cast<const char*>(block) + block->used) - chunks);
+    const std::size_t last =
+        used / kChunkBytes < first + count ? used / kChunkBytes : first + count;
+    for (std::size_t c = first; c < last; ++c) {
+      const char* chunk = chunks + c * kChunkBytes;
       for (const char* record = chunk; record < chunk + kChunkBytes && load_word(record) != 0;)
         record += rounded(step(static_cast<const void*>(record)));
+    }
   }
   // take() where the current block has no room, or for a record of a block of its own.
   // Never inlined: it runs once per block.
@@ -183,6 +191,13 @@ private:
   std::size_t mNextBlock = sizeof(Header) + 4 * kChunkBytes;
   // The largest block: two huge pages, of which a block holds at least one aligned.
   static constexpr std::size_t kLargestBlock = std::size_t{4} << 20;
+
+public:
+  /// The chunks of a piece, and the pieces of a block.
+  static constexpr std::size_t kPieceChunks = 64;
+  static constexpr std::size_t kPiecesPerBlock = kLargestBlock / kChunkBytes / kPieceChunks;
+
+private:
   // The oldest and newest blocks of small records, and of records of a block of their own.
   void* mOldest = nullptr;
   void* mNewest = nullptr;

@@ -226,14 +226,14 @@ void Table::shareOut(unsigned int favoured) {
   mRegions[favoured].fullUntil += short_of_growth - growth_share * kRegions;
 }
 
-// The records of the arena's blocks are shared out among the pass's takers; those of blocks
+// The records of the arena's pieces are shared out among the pass's takers; those of blocks
 // of their own, which are few, are the owner's.
 struct Table::Refill final : detail::PassWork {
   Refill(const Table& from, detail::RecordIndex::Doubling& into, const Entry* left)
       : table(from), doubling(into), pending(left) {}
   void work(detail::SharedPass& pass, unsigned int helper) noexcept override {
     // The owner places records with plain steps until it admits helpers, which it does
-    // between blocks once one wants in; from then on every slot is claimed atomically.
+    // between pieces once one wants in; from then on every slot is claimed atomically.
     bool shared = helper != detail::SharedPass::kOwner;
     detail::RecordIndex::Filler filler(doubling, shared);
     table.walkPieces(
@@ -286,7 +286,7 @@ struct Table::Recount final : detail::PassWork {
   std::atomic<bool> failed{false};
 };
 
-void Table::runPass(detail::PassWork& work) { mPass.run(work, mArena.blocks()); }
+void Table::runPass(detail::PassWork& work) { mPass.run(work, mArena.pieces()); }
 
 void Table::makeRoomInIndex(std::size_t records, const Entry* pending) {
   while (mRecords.capacity() < records) {
