@@ -5,6 +5,7 @@
 #define VESK_BENCH_BENCH_SUPPORT_HPP
 
 #include <benchmark/benchmark.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -151,6 +153,30 @@ Result in_child(Work work, Result failed) {
   if (child > 0)
     waitpid(child, nullptr, 0);
   return result;
+}
+
+/// In a child of in_child: makes this process's own copy now of every page it still shares
+/// with its parent and may write (MADV_POPULATE_WRITE over each private writable mapping), so
+/// that work timed after it pays for its own writes and not for the fork's copies on first
+/// write, each of which, on more than one thread, also interrupts the other threads to flush
+/// their address translations. Where the system cannot, the pages are copied as written.
+inline void copy_shared_pages() {
+#ifdef MADV_POPULATE_WRITE
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    std::istringstream fields(line);
+    std::string range;
+    std::string permissions;
+    fields >> range >> permissions;
+    if (permissions != "rw-p")
+      continue;
+    const std::size_t dash = range.find('-');
+    const std::uintptr_t start = std::stoull(range.substr(0, dash), nullptr, 16);
+    const std::uintptr_t end = std::stoull(range.substr(dash + 1), nullptr, 16);
+    madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+  }
+#endif
 }
 
 /// The first `size` bytes of one process-wide pseudo-random buffer, for the sizes of the
