@@ -168,18 +168,21 @@ def share_name(share):
     return f"{share * 100:g} %"
 
 
-def speedups(load, regions, threads):
+def speedups(load, regions, threads, sharers=1):
     """(Amdahl's, the queue's) speedup over one thread of `threads` threads, each operation doing
     `work` ns without a lock, `region` ns under each of `regions` locks on average (its own
-    region's, one in `regions`) and `every` ns under all of them at once; `load` is
-    (work, region, every). Amdahl's law takes the busiest lock's time, region + every, as the
-    part that runs one thread at a time; the queue has a server for each region's lock and
-    one for the steps that take every lock (queue_speedup)."""
+    region's, one in `regions`) and `every` ns under all of them at once, work that up to
+    `sharers` threads share: it holds the locks for every / min(threads, sharers), and the
+    rest of it is work the sharers do meanwhile. `load` is (work, region, every). Amdahl's law
+    takes the busiest lock's time as the part that runs one thread at a time; the queue has a
+    server for each region's lock and one for the steps that take every lock
+    (queue_speedup)."""
     work, region, every = load
     one_thread = work + regions * region + every
-    busiest = region + every
-    return (amdahl_speedup(busiest / one_thread, threads),
-            queue_speedup(work, [region] * regions if region else [], every, threads))
+    shared = every / min(threads, sharers)
+    return (amdahl_speedup((region + shared) / one_thread, threads),
+            queue_speedup(work + every - shared, [region] * regions if region else [], shared,
+                          threads))
 
 
 def lock_model_inputs(declaration, measured):
@@ -196,7 +199,14 @@ def lock_model_inputs(declaration, measured):
     if None in (hit, insert, measured["insert_two_threads"], *outside):
         return rows, None, None
     by_subtraction, by_amdahl, hold = lock_hold_time(insert, sum(outside), measured["insert_two_threads"])
-    every = every_lock_time(hold, by_amdahl, regions)
+    measured_every = measured.get("every_lock")
+    if "every_lock" in declaration and measured_every is None:
+        return rows, None, None
+    if measured_every is not None:
+        hold = max(by_subtraction, measured_every)
+        every = measured_every
+    else:
+        every = every_lock_time(hold, by_amdahl, regions)
     rows += [
         ["lock held per insertion: one thread's insertion less the parts without the lock",
          show_time(by_subtraction)],
@@ -204,8 +214,18 @@ def lock_model_inputs(declaration, measured):
          f"{insert / measured['insert_two_threads']:.2f}"],
         ["lock held per insertion by Amdahl's law: (2 / S(2) − 1) × one thread's insertion",
          show_time(by_amdahl)],
-        ["**lock held per insertion: the larger of the two, used below**", show_time(hold)]]
-    if regions > 1:
+        ["**lock held per insertion: the larger of the two, used below**" if measured_every is None
+         else "**lock held per insertion: one thread's insertion less the parts without the lock, "
+              "at least the time under every lock; used below**", show_time(hold)]]
+    if measured_every is not None:
+        rows += [
+            ["regions, each with a lock of its own, R", str(regions)],
+            [f"of which under every region's lock, G: {declaration['every_lock']['what']}",
+             show_time(every)],
+            ["threads that share the steps under every lock, at most",
+             str(declaration["every_lock_sharers"])],
+            ["of which under its region's lock alone, H − G", show_time(hold - every)]]
+    elif regions > 1:
         rows += [
             ["regions, each with a lock of its own, R", str(regions)],
             ["of which under every region's lock, G: Amdahl's taken as the busiest lock's "
@@ -220,6 +240,7 @@ def lock_model_predictions(declaration, measured, hold, every):
     hit, insert, shares, mix_share = (measured["hit"], measured["insert"], declaration["shares"],
                                       declaration["mix_share"])
     regions = declaration.get("regions", 1)
+    sharers = declaration.get("every_lock_sharers", 1) if "every_lock" in declaration else 1
     # Per operation, the work of its own (a lookup, or an insertion's part without a lock),
     # each region's lock's on average, and that of all the locks at once.
     loads = {share: ((1 - share) * hit + share * (insert - hold),
@@ -228,7 +249,8 @@ def lock_model_predictions(declaration, measured, hold, every):
     load_rows = []
     for share in shares:
         work, region, every_lock = loads[share]
-        one_thread, busiest = work + regions * region + every_lock, region + every_lock
+        # On many threads, with the steps under every lock shared as widely as they can be.
+        one_thread, busiest = work + regions * region + every_lock, region + every_lock / sharers
         shown = [show_time(work)] + (
             [show_time(busiest)] if regions == 1 else [show_time(region), show_time(every_lock)])
         load_rows.append([share_name(share)] + shown + [
@@ -241,8 +263,13 @@ def lock_model_predictions(declaration, measured, hold, every):
                        "every lock at once, D_a",
                        f"serial fraction of the busiest lock (D_r + D_a) / (Z + {regions} D_r + D_a)",
                        f"ceiling (Z + {regions} D_r + D_a) / (D_r + D_a)"]
+        if sharers > 1:
+            load_header[-2:] = [
+                f"serial fraction of the busiest lock (D_r + D_a / {sharers}) / "
+                f"(Z + {regions} D_r + D_a)",
+                f"ceiling (Z + {regions} D_r + D_a) / (D_r + D_a / {sharers})"]
     prediction_rows = [[str(n)] + [f"{x:.2f}" for share in shares
-                                   for x in speedups(loads[share], regions, n)]
+                                   for x in speedups(loads[share], regions, n, sharers)]
                        for n in declaration["threads"]]
 
     def measured_speedup(one, two):
@@ -251,7 +278,7 @@ def lock_model_predictions(declaration, measured, hold, every):
 
     check_rows = [
         [f"{declaration['mix_two_threads']['what']} ({share_name(mix_share)} insertions)"]
-        + [f"{x:.2f}" for x in speedups(loads[mix_share], regions, 2)]
+        + [f"{x:.2f}" for x in speedups(loads[mix_share], regions, 2, sharers)]
         + [measured_speedup("mix", "mix_two_threads")],
         [f"{declaration['hit_two_threads']['what']} (no lock)", "2.00", "2.00",
          measured_speedup("hit", "hit_two_threads")]]
@@ -454,6 +481,8 @@ class Page:
         measured = {key: mean(declaration[key]) for key in
                     ("hit", "hit_two_threads", "insert", "insert_two_threads", "mix", "mix_two_threads")}
         measured["outside_lock"] = [mean(figure) for figure in declaration["outside_lock"]]
+        if "every_lock" in declaration:
+            measured["every_lock"] = mean(declaration["every_lock"])
         inputs, hold, every = lock_model_inputs(declaration, measured)
         tables = [("Inputs", ["input", "mean"], inputs)]
         if hold is not None:

@@ -96,6 +96,20 @@ class ReportOfFixedResults(unittest.TestCase):
         queue = float(model.split("| 64 | 9.66 | ", 1)[1].split(" ", 1)[0])
         self.assertTrue(9.66 < queue < 11.2, queue)
 
+    def test_a_lock_model_takes_the_time_under_every_lock_measured_and_shared(self):
+        model = self.page.split("## Model: Locks by region, measured", 1)[1].split("\n## ", 1)[0]
+        for row in (
+                # G measured, 40 of the H = 300 by subtraction; the rest over the 4 regions
+                "| of which under every region's lock, G: passes | 40 ns |",
+                "| of which under its region's lock alone, H − G | 260 ns |",
+                # Z = 82, D_r = 0.1 x 260 / 4, D_a = 0.1 x 40; one thread takes 82 + 26 + 4 =
+                # 112; on many threads the busiest lock holds 6.5 + 4 / 2, shared by 2
+                "| 10 % | 82 ns | 6.5 ns | 4 ns | 0.076 | 13.2 |",
+                # Amdahl's at 2 threads: of one thread's 112 ns, 6.5 + 4 / 2 serial:
+                # 1 / (0.0759 + 0.9241 / 2)
+                "| 2 | 1.86 |"):
+            self.assertIn(row, model)
+
     def test_a_benchmark_no_declaration_names_is_still_shown(self):
         others = self.page.split("## Other figures", 1)[1]
         self.assertIn("| first_bench | `BM_Unpaired` | 7 ns |", others)
