@@ -116,9 +116,6 @@ private:
   // region's lock unless another thread did so since, or under every lock (insertHoldingAll).
   const Entry* insert(const char* text, unsigned int size, std::uint64_t key);
 
-  // The state of a region of the buckets, alone in its cache line: its lock, the records it
-  // inserted, and its shares (see shareOut) as counts those records may reach: of the
-  // index's room, and of the insertions into full buckets that cannot grow the table.
   // A region's lock. It is only ever tried, by lockRegion, which decides how to wait, and so
   // needs no record of sleepers: it is released by a plain store, where a std::mutex
   // exchanges, and an exchange first waits for the section's stores, misses on the index's
@@ -131,6 +128,9 @@ private:
   private:
     std::atomic<bool> mHeld{false};
   };
+  // The state of a region of the buckets, alone in its cache line: its lock, the records it
+  // inserted, and its shares (see shareOut) as counts those records may reach: of the
+  // index's room, and of the insertions into full buckets that cannot grow the table.
   struct alignas(64) Region {
     mutable RegionLock lock;
     std::size_t records = 0;
