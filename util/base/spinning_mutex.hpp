@@ -23,7 +23,6 @@ public:
     }
     mMutex.lock();
   }
-  bool try_lock() { return mMutex.try_lock(); }
   void unlock() { mMutex.unlock(); }
 
   /// Tells the processor that this is a wait loop, so that it spends less on it and leaves

@@ -197,13 +197,9 @@ private:
   std::size_t mNextBlock = sizeof(Header) + 4 * kChunkBytes;
   // The largest block: two huge pages, of which a block holds at least one aligned.
   static constexpr std::size_t kLargestBlock = std::size_t{4} << 20;
-
-public:
-  /// The chunks of a piece, and the pieces of a block.
+  // The chunks of a piece, and the pieces of a block.
   static constexpr std::size_t kPieceChunks = 64;
   static constexpr std::size_t kPiecesPerBlock = kLargestBlock / kChunkBytes / kPieceChunks;
-
-private:
   // The oldest and newest blocks of small records, and of records of a block of their own.
   void* mOldest = nullptr;
   void* mNewest = nullptr;
