@@ -34,37 +34,112 @@ inline std::vector<unsigned char> random_bytes(std::size_t size) {
   return bytes;
 }
 
+/// The processor time, in seconds, that the host of this virtual machine has taken from its
+/// processors since they started, all of them together: the steal column of /proc/stat, whole
+/// ticks of the system's clock. 0 where the system does not tell.
+inline double stolen_seconds() {
+  std::ifstream stat("/proc/stat");
+  std::string cpu;
+  stat >> cpu;
+  unsigned long long times[8] = {};
+  for (unsigned long long& time : times)
+    stat >> time;
+  const long ticks = sysconf(_SC_CLK_TCK);
+  return stat && ticks > 0 ? static_cast<double>(times[7]) / static_cast<double>(ticks) : 0;
+}
+
+/// Turns of ours and a peer on more than one thread, each made again while the host of this
+/// virtual machine takes the processors during it. Such a turn times the host's other work:
+/// a thread that waits for its processor holds up the threads it works with, and this host
+/// took from 0 to over a third of the processors' time from one second to the next. A turn
+/// is quiet when the host took at most 2 % of its time on the clock, or a tick of the
+/// system's clock (which is what the host's time is counted in). Both sides are made again
+/// together, so a ratio is always of two runs side by side; whether a turn is made again
+/// depends on the host alone, not on either side's time. Counters (see report): retried, the
+/// turns made again per iteration; stolen_pct, what the host took during the turns kept, in
+/// percent of their time.
+class QuietTurns {
+public:
+  /// The most times one turn is made: the last is kept however the host disturbed it.
+  static constexpr int kMostTries = 8;
+
+  /// Runs `turn()` until it is quiet or has run kMostTries times; returns what the last run
+  /// returned.
+  template <class Turn>
+  auto run(Turn turn) {
+    using Clock = std::chrono::steady_clock;
+    const double tick = 1.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    for (int tries = 1;; ++tries) {
+      const double stolen_before = stolen_seconds();
+      const Clock::time_point start = Clock::now();
+      auto result = turn();
+      const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+      const double stolen = stolen_seconds() - stolen_before;
+      if (stolen <= std::max(0.02 * seconds, tick) || tries == kMostTries) {
+        mSeconds += seconds;
+        mStolen += stolen;
+        return result;
+      }
+      ++mRetried;
+    }
+  }
+  /// Sets the counters retried and stolen_pct of `state`.
+  void report(benchmark::State& state) const {
+    const double iterations = static_cast<double>(state.iterations());
+    state.counters["retried"] = iterations > 0 ? mRetried / iterations : 0;
+    state.counters["stolen_pct"] = mSeconds > 0 ? 100 * mStolen / mSeconds : 0;
+  }
+
+private:
+  double mRetried = 0;
+  double mSeconds = 0;
+  double mStolen = 0;
+};
+
 /// Runs `ours` and `peer` once in every iteration of `state`, taking turns at going first, so
 /// that the machine's drift (its memory speed swings over minutes here) falls on both alike.
-/// `prepare`, untimed, makes each iteration's input first. The iteration's time is ours
+/// `prepare`, untimed, makes each turn's input first. The iteration's time is ours
 /// (register the benchmark with UseManualTime); counter per_peer is our time over the peer's
 /// in the same iterations, and counter peer_ns the peer's time per iteration in nanoseconds.
-/// Returns the peer's total, in seconds.
+/// With `quiet`, each turn is one of its quiet turns (see QuietTurns). Returns the peer's
+/// total, in seconds.
 template <class Ours, class Peer, class Prepare>
-double in_turns(benchmark::State& state, Ours ours, Peer peer, Prepare prepare) {
+double in_turns(benchmark::State& state, Ours ours, Peer peer, Prepare prepare,
+                QuietTurns* quiet = nullptr) {
   using Clock = std::chrono::steady_clock;
   const auto timed = [](auto& run) {
     const Clock::time_point start = Clock::now();
     run();
     return std::chrono::duration<double>(Clock::now() - start).count();
   };
+  struct Times {
+    double ours;
+    double peer;
+  };
   double ours_total = 0;
   double peer_total = 0;
   bool ours_first = true;
   for (auto _ : state) {
-    prepare();
-    double ours_time = 0;
-    if (ours_first) {
-      ours_time = timed(ours);
-      peer_total += timed(peer);
-    } else {
-      peer_total += timed(peer);
-      ours_time = timed(ours);
-    }
+    const auto turn = [&] {
+      prepare();
+      Times times{0, 0};
+      if (ours_first) {
+        times.ours = timed(ours);
+        times.peer = timed(peer);
+      } else {
+        times.peer = timed(peer);
+        times.ours = timed(ours);
+      }
+      return times;
+    };
+    const Times times = quiet != nullptr ? quiet->run(turn) : turn();
     ours_first = !ours_first;
-    ours_total += ours_time;
-    state.SetIterationTime(ours_time);
+    ours_total += times.ours;
+    peer_total += times.peer;
+    state.SetIterationTime(times.ours);
   }
+  if (quiet != nullptr)
+    quiet->report(state);
   state.counters["per_peer"] = peer_total > 0 ? ours_total / peer_total : 0;
   state.counters["peer_ns"] =
       state.iterations() > 0 ? peer_total * 1e9 / static_cast<double>(state.iterations()) : 0;

@@ -563,6 +563,14 @@ def read(path):
         return "n/a"
 
 
+def quiet_turns(results):
+    """Each benchmark of quiet turns (counters retried and stolen_pct) with its turns made again
+    per iteration and the share of the kept turns' time that the host took, medians."""
+    shown = [f"{name} {run['retried']:.2g} ({run.get('stolen_pct', 0):.1f} %)"
+             for (_, name), run in sorted(results.runs["median"].items()) if "retried" in run]
+    return ", ".join(shown) or "none"
+
+
 def machine(results, folder, programs):
     context = next(iter(results.contexts.values()), {})
     loads = ", ".join(f"{program} {read(os.path.join(folder, program + '.load-before'))} → "
@@ -585,6 +593,8 @@ def machine(results, folder, programs):
         ("Compiler", os.environ.get("VESK_BENCH_COMPILER", "unknown") + ", release preset (-O3)"),
         ("Peers", peers),
         ("Load average (1, 5, 15 min) before → after each program", loads),
+        ("Turns made again, per iteration, while the host took the processors (share of the "
+         "kept turns' time it took)", quiet_turns(results)),
         ("Flags", "`" + os.environ.get("VESK_BENCH_FLAGS", "").strip() + "`"),
     ]
 

@@ -38,6 +38,10 @@ class ReportOfFixedResults(unittest.TestCase):
                 "| ours, heap bytes | 60.0 | peer, heap bytes | 75.0 | **0.80** |"):
             self.assertIn(row, self.page)
 
+    def test_the_machine_shows_the_turns_made_again_of_the_medians(self):
+        self.assertIn("the host took the processors (share of the kept turns' time it took) | "
+                      "BM_Turns 0.25 (1.2 %) |", self.page)
+
     def test_the_summary_takes_its_lines_in_the_order_declared(self):
         # The median of a table's rows stands where the table was declared.
         lines = ["| `ours`, 16 B | peer | **0.80** |",

@@ -29,6 +29,7 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -158,8 +159,9 @@ void threads_in_turns(benchmark::State& state, int ourThreads, int peerThreads,
       return 0ul;
     });
   };
+  vesk::bench::QuietTurns quiet;
   const double peer_seconds = vesk::bench::in_turns(
-      state, [&] { side(0, ourThreads); }, [&] { side(1, peerThreads); });
+      state, [&] { side(0, ourThreads); }, [&] { side(1, peerThreads); }, [] {}, &quiet);
   const double operations =
       static_cast<double>(state.iterations()) * static_cast<double>(operationsPerSide);
   if (operations > 0) {
@@ -238,38 +240,14 @@ void BM_MixOneThread(benchmark::State& state) {
       [](int side, unsigned int t, const std::string& key) { mixes[side == 0 ? t : 2].mix(key); });
 }
 
-// The mix on eight threads, on this machine's two cores, against the same mix on two threads:
-// 200,000 operations of each side in each iteration (25,000 per thread of ours, 100,000 per
-// thread of the peer's), so that starting eight threads weighs little. Eight threads contend
-// for the cores as well as for the locks: one may be descheduled holding a region's lock, or
-// in the middle of a growth, while the others wait for it. per_peer is the eight threads' time
-// over the two threads' for the same operations.
-void BM_MixEightThreads(benchmark::State& state) {
-  constexpr int kEight = 8;
-  static_assert(kEight <= kMostThreads, "each thread keeps its place in the keys");
-  // A Mix of its own for each thread of each side, on a cache line of its own, with letters
-  // that no other benchmark's mix uses, so that each new text is new to the table.
-  struct alignas(64) Own {
-    Mix mix;
-  };
-  static std::vector<Own> mixes = [] {
-    std::vector<Own> out;
-    for (int k = 0; k < kEight + kTwo; ++k)
-      out.push_back(Own{Mix(static_cast<char>('d' + k))});
-    return out;
-  }();
-  threads_in_turns(state, kEight, kTwo, kMixed * kEight,
-                   [](int side, unsigned int t, const std::string& key) {
-                     mixes[side == 0 ? t : kEight + t].mix(key);
-                   });
-}
-
 // Each iteration: `ours` and `peer`, each in a child process of its own forked from this one
 // (see in_child) while the table holds the present texts alone, so that both meet the same
 // table and the same growths, each returning the seconds its work took or a negative number
 // when it failed. They take turns at going first; an iteration's time is ours. Counters
 // op_ns and peer_op_ns: the time on the clock per operation of each, `operations` in each
-// run of either; per_peer their ratio, and peer_ns the peer's time per iteration.
+// run of either; per_peer their ratio, and peer_ns the peer's time per iteration. Each
+// iteration's pair of children is a quiet turn (see QuietTurns), after which this process
+// runs `advance()`, untimed.
 // `work`, run by a child once it has its own copy of the pages it shares with this process:
 // the time is that of the work, not of the fork's copies on first write (see
 // copy_shared_pages).
@@ -281,8 +259,9 @@ auto own_pages(Work work) {
   };
 }
 
-template <class Ours, class Peer>
-void children_in_turns(benchmark::State& state, std::size_t operations, Ours ours, Peer peer) {
+template <class Ours, class Peer, class Advance>
+void children_in_turns(benchmark::State& state, std::size_t operations, Ours ours, Peer peer,
+                       Advance advance) {
   // Made before the first fork, so that no child makes them in its time.
   intern_present();
   keys_of(0);
@@ -290,17 +269,21 @@ void children_in_turns(benchmark::State& state, std::size_t operations, Ours our
   double ours_total = 0;
   double peer_total = 0;
   bool ours_first = true;
+  vesk::bench::QuietTurns quiet;
   for (auto _ : state) {
-    double ours_time = 0;
-    double peer_time = 0;
-    if (ours_first) {
-      ours_time = vesk::bench::in_child(own_pages(ours), -1.0);
-      peer_time = vesk::bench::in_child(own_pages(peer), -1.0);
-    } else {
-      peer_time = vesk::bench::in_child(own_pages(peer), -1.0);
-      ours_time = vesk::bench::in_child(own_pages(ours), -1.0);
-    }
+    const auto [ours_time, peer_time] = quiet.run([&] {
+      std::pair<double, double> times;
+      if (ours_first) {
+        times.first = vesk::bench::in_child(own_pages(ours), -1.0);
+        times.second = vesk::bench::in_child(own_pages(peer), -1.0);
+      } else {
+        times.second = vesk::bench::in_child(own_pages(peer), -1.0);
+        times.first = vesk::bench::in_child(own_pages(ours), -1.0);
+      }
+      return times;
+    });
     ours_first = !ours_first;
+    advance();
     if (ours_time < 0 || peer_time < 0) {
       state.SkipWithError("a child process failed");
       return;
@@ -315,6 +298,13 @@ void children_in_turns(benchmark::State& state, std::size_t operations, Ours our
   state.counters["peer_op_ns"] = peer_total * 1e9 / all;
   state.counters["per_peer"] = ours_total / peer_total;
   state.counters["peer_ns"] = peer_total * 1e9 / iterations;
+  quiet.report(state);
+}
+
+// children_in_turns, this process's table the same in every iteration.
+template <class Ours, class Peer>
+void children_in_turns(benchmark::State& state, std::size_t operations, Ours ours, Peer peer) {
+  children_in_turns(state, operations, ours, peer, [] {});
 }
 
 // The seconds on the clock that `threads` threads, started together, take to run
@@ -389,13 +379,71 @@ void BM_HalfNewTexts(benchmark::State& state) {
       [] { return seconds_on(1, half_new_share); });
 }
 
+// The texts that the mix of eight threads and of two makes new: 14 bytes, a character that
+// no other text of these benchmarks has, then 13 digits (6 bits each) of the text's number.
+std::array<char, 14> mixed_text(std::uint64_t number) {
+  std::array<char, 14> text{'!'};
+  for (std::size_t d = 1; d < text.size(); ++d)
+    text[d] = static_cast<char>('0' + ((number >> (6 * (d - 1))) & 63));
+  return text;
+}
+
+// The mix: nine lookups of present texts, then one new text, and again, 800,000 operations in
+// each iteration on either side, whose new texts are numbered from mix_batch() on.
+constexpr std::size_t kMixedInAll = 800000;
+constexpr std::size_t kMixedNew = kMixedInAll / 10;
+std::uint64_t& mix_batch() {
+  static std::uint64_t first = 0;
+  return first;
+}
+
+// Thread `t` of `threads`: its share of the mix, its lookups from a place of its own in its
+// copy of the keys, its new texts a share of the batch's.
+void mix_share(unsigned int t, unsigned int threads) {
+  const std::vector<std::string>& keys = keys_of(static_cast<int>(t) % kKeyCopies);
+  std::size_t at = t * keys.size() / threads;
+  std::uint64_t fresh = mix_batch() + t * (kMixedNew / threads);
+  for (std::size_t n = kMixedInAll / threads / 10; n != 0; --n) {
+    for (int k = 0; k < 9; ++k) {
+      lookup(keys[at]);
+      at = at + 1 == keys.size() ? 0 : at + 1;
+    }
+    const std::array<char, 14> text = mixed_text(fresh++);
+    benchmark::DoNotOptimize(intern(std::string_view(text.data(), text.size())));
+  }
+}
+
+// The mix on eight threads, on this machine's two cores, against the same mix on two threads:
+// the same 800,000 operations on either side (100,000 per thread on eight threads, 400,000 on
+// two), each in a child process of its own forked at the same point of the table's life (see
+// children_in_turns). Eight threads contend for the cores as well as for the locks: one may
+// be descheduled holding a region's lock, or in the middle of a growth, while the others wait
+// for it. After each iteration this process interns the batch's new texts itself, untimed, so
+// that the table grows over the run and both sides meet each of its growths and doublings:
+// both take in the same new texts. per_peer is the eight threads' time over the two threads'.
+void BM_MixEightThreads(benchmark::State& state) {
+  constexpr unsigned int kEight = 8;
+  static_assert(kEight <= kMostThreads, "each thread keeps its place in the keys");
+  children_in_turns(
+      state, kMixedInAll, [] { return seconds_on(kEight, mix_share); },
+      [] { return seconds_on(kTwo, mix_share); },
+      [] {
+        for (std::size_t k = 0; k < kMixedNew; ++k) {
+          const std::array<char, 14> text = mixed_text(mix_batch() + k);
+          intern(std::string_view(text.data(), text.size()));
+        }
+        mix_batch() += kMixedNew;
+      });
+}
+
 // What one thread holds every lock for while it interns the new texts of BM_NewTexts: each
 // insertion is timed, and one of 5 ms or more is taken for one that grew the bucket counts or
 // doubled the index, which read every record under every lock. Others take well under a
 // millisecond, but those that ready a fresh block of records (without a lock) and those that
 // the system preempts, which this charges to the locks: it errs towards a longer time.
 // Counters: every_lock_ns, the time of those insertions per new text; passes, their number
-// per run; op_ns, the time per new text, the clock's reading included.
+// per run; op_ns, the time per new text, the clock's reading included. Each run is a quiet
+// turn (see QuietTurns).
 void BM_NewTextsUnderEveryLock(benchmark::State& state) {
   struct Times {
     double all;
@@ -404,28 +452,31 @@ void BM_NewTextsUnderEveryLock(benchmark::State& state) {
   };
   intern_present();
   new_texts();
+  // One thread's new texts, each timed.
+  const auto timed_texts = [] {
+    using Clock = std::chrono::steady_clock;
+    constexpr std::chrono::milliseconds kPassAtLeast(5);
+    Times out{0, 0, 0};
+    Clock::time_point before = Clock::now();
+    for (const std::string& text : new_texts()) {
+      benchmark::DoNotOptimize(intern(text));
+      const Clock::time_point after = Clock::now();
+      const std::chrono::duration<double> spent = after - before;
+      out.all += spent.count();
+      if (spent >= kPassAtLeast) {
+        out.passes += spent.count();
+        out.count += 1;
+      }
+      before = after;
+    }
+    return out;
+  };
   Times total{0, 0, 0};
+  vesk::bench::QuietTurns quiet;
   for (auto _ : state) {
-    const Times times = vesk::bench::in_child(own_pages([] {
-                                                using Clock = std::chrono::steady_clock;
-                                                constexpr std::chrono::milliseconds kPassAtLeast(5);
-                                                Times out{0, 0, 0};
-                                                Clock::time_point before = Clock::now();
-                                                for (const std::string& text : new_texts()) {
-                                                  benchmark::DoNotOptimize(intern(text));
-                                                  const Clock::time_point after = Clock::now();
-                                                  const std::chrono::duration<double> spent =
-                                                      after - before;
-                                                  out.all += spent.count();
-                                                  if (spent >= kPassAtLeast) {
-                                                    out.passes += spent.count();
-                                                    out.count += 1;
-                                                  }
-                                                  before = after;
-                                                }
-                                                return out;
-                                              }),
-                                              Times{-1, 0, 0});
+    const Times times = quiet.run([&] {
+      return vesk::bench::in_child(own_pages(timed_texts), Times{-1, 0, 0});
+    });
     if (times.all < 0) {
       state.SkipWithError("a child process failed");
       return;
@@ -438,6 +489,7 @@ void BM_NewTextsUnderEveryLock(benchmark::State& state) {
   state.counters["op_ns"] = total.all * 1e9 / texts;
   state.counters["every_lock_ns"] = total.passes * 1e9 / texts;
   state.counters["passes"] = total.count / static_cast<double>(state.iterations());
+  quiet.report(state);
 }
 
 // The host hash of each present text on one thread, as an insertion computes it before the
@@ -464,7 +516,7 @@ BENCHMARK(BM_NewTextsAgainstSharded)->UseManualTime()->Iterations(2);
 BENCHMARK(BM_HalfNewTexts)->UseManualTime()->Iterations(2);
 BENCHMARK(BM_NewTextsUnderEveryLock)->UseManualTime()->Iterations(2);
 BENCHMARK(BM_MixOneThread)->UseManualTime()->Iterations(30);
-BENCHMARK(BM_MixEightThreads)->UseManualTime()->Iterations(20);
+BENCHMARK(BM_MixEightThreads)->UseManualTime()->Iterations(8);
 BENCHMARK(BM_HostHashOfTexts);
 
 // The regions of the table's buckets, each with a lock of its own: the table's figure, which
@@ -530,8 +582,10 @@ void declare_report() {
       "A table of 1,000,000 identifiers of 8 to 16 bytes; each thread looks up its own copy of the "
       "texts, shuffled its own way: 200,000 lookups per thread in each iteration (25,000 "
       "operations of the mix, nine lookups to one new text), in turns with as many of the peer. "
-      "On eight threads, which share two such copies at places of their own, the mix is 25,000 "
-      "operations per thread, against as many in all on two threads. "
+      "The mix on eight threads against two is 800,000 operations a side (100,000 per thread on "
+      "eight, which share two such copies at places of their own), each side in a child "
+      "process of its own forked at the same point of the table's life, both taking in the "
+      "same new texts, which the table then takes in untimed: both meet its growths alike. "
       "Time on the clock for the same number of operations: against one thread, 0.5 is twice "
       "the work done in the same time.");
   const auto row = [&](const std::string& what, const char* benchmark, const std::string& peer,
